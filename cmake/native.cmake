@@ -1,0 +1,30 @@
+# The native build: portable logic and the POSIX socket layer, tested with ASan and UBSan.
+set(POLLWICK_SANITIZE -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+add_compile_options(${POLLWICK_SANITIZE})
+add_link_options(${POLLWICK_SANITIZE})
+
+add_library(pollwick_native STATIC
+  ${POLLWICK_PORTABLE_SOURCES}
+  mail/net_posix.cpp
+  shell/log_posix.cpp
+  settings/store_memory.cpp
+)
+pollwick_product_flags(pollwick_native)
+
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+include(GoogleTest)
+add_subdirectory(tests)
+
+# The Windows side, cross-built in a sub-build; its tests are registered in tests/.
+option(POLLWICK_WINDOWS "Cross-build the Windows side and run its tests under Wine" ON)
+if(POLLWICK_WINDOWS)
+  include(ExternalProject)
+  ExternalProject_Add(windows
+    SOURCE_DIR ${PROJECT_SOURCE_DIR}
+    BINARY_DIR ${CMAKE_BINARY_DIR}/windows
+    CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-i686.cmake
+               -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
+    INSTALL_COMMAND ""
+    BUILD_ALWAYS ON
+  )
+endif()

@@ -1,0 +1,124 @@
+// Socket layer over BSD sockets, for the native build and its tests.
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <time.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "mail/net.h"
+
+int NetTimeoutMs = kDefaultNetTimeoutMs;
+
+namespace {
+
+// 1 when ready, else a NetStatus.
+int WaitFor(NetSocket socket, short events, int waitMs = NetTimeoutMs)
+{
+    pollfd entry = {static_cast<int>(socket), events, 0};
+    int ready;
+    do {
+        ready = poll(&entry, 1, waitMs);
+    } while (ready < 0 && errno == EINTR);
+    if (ready < 0)
+        return kNetFailed;
+    return ready == 0 ? kNetTimedOut : 1;
+}
+
+}  // namespace
+
+bool NetStartup() { return true; }
+void NetCleanup() {}
+
+bool NetResolve(const char *host, uint32_t *address)
+{
+    // A dotted address needs no lookup (and the C library's resolver allocates on every call).
+    in_addr dotted;
+    if (inet_pton(AF_INET, host, &dotted) == 1) {
+        *address = dotted.s_addr;
+        return true;
+    }
+    const hostent *entry = gethostbyname(host);
+    if (entry == nullptr || entry->h_addrtype != AF_INET || entry->h_addr_list[0] == nullptr)
+        return false;
+    memcpy(address, entry->h_addr_list[0], sizeof *address);  // already in network order
+    return true;
+}
+
+NetSocket NetOpenTcp()
+{
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    return fd < 0 ? kNoSocket : fd;
+}
+
+void NetClose(NetSocket socket) { close(static_cast<int>(socket)); }
+
+int NetConnect(NetSocket socket, uint32_t address, uint16_t port)
+{
+    int fd = static_cast<int>(socket);
+    sockaddr_in peer = {};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(port);
+    peer.sin_addr.s_addr = address;
+
+    // Connect without blocking so that a host that never answers costs at most the time-out.
+    int flags = fcntl(fd, F_GETFL);
+    fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    int result = connect(fd, reinterpret_cast<sockaddr *>(&peer), sizeof peer);
+    if (result != 0 && errno == EINPROGRESS) {
+        result = WaitFor(socket, POLLOUT);
+        if (result == 1) {
+            int error = 0;
+            socklen_t length = sizeof error;
+            getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
+            result = error == 0 ? 0 : kNetFailed;
+        }
+    } else if (result != 0) {
+        result = kNetFailed;
+    }
+    fcntl(fd, F_SETFL, flags);
+    return result;
+}
+
+int NetSend(NetSocket socket, const char *data, int length)
+{
+    int sent = 0;
+    while (sent < length) {
+        int ready = WaitFor(socket, POLLOUT);
+        if (ready != 1)
+            return ready;
+        ssize_t n = send(static_cast<int>(socket), data + sent, static_cast<size_t>(length - sent), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return kNetFailed;
+        sent += static_cast<int>(n);
+    }
+    return 0;
+}
+
+int NetReceive(NetSocket socket, char *buffer, int capacity, int waitMs)
+{
+    for (;;) {
+        int ready = WaitFor(socket, POLLIN, waitMs);
+        if (ready != 1)
+            return ready;
+        ssize_t n = recv(static_cast<int>(socket), buffer, static_cast<size_t>(capacity), 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return kNetFailed;
+        return n == 0 ? kNetClosed : static_cast<int>(n);
+    }
+}
+
+uint64_t NetClockMs()
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec) / 1000000;
+}

@@ -1,0 +1,108 @@
+// Socket layer over WinSock 1.1.
+#include <winsock.h>
+#include <windows.h>
+
+#include <cstring>
+
+#include "mail/net.h"
+
+int NetTimeoutMs = kDefaultNetTimeoutMs;
+
+namespace {
+
+// 1 when ready, else a NetStatus. For a connect in progress, a failure shows up in the
+// exception set, not the write set.
+int WaitFor(NetSocket socket, bool forWrite, int waitMs = NetTimeoutMs)
+{
+    SOCKET s = static_cast<SOCKET>(socket);
+    fd_set ready, failed;
+    FD_ZERO(&ready);
+    FD_ZERO(&failed);
+    FD_SET(s, &ready);
+    FD_SET(s, &failed);
+    timeval limit = {waitMs / 1000, (waitMs % 1000) * 1000};
+    int n = select(0, forWrite ? nullptr : &ready, forWrite ? &ready : nullptr, &failed, &limit);
+    if (n == SOCKET_ERROR)
+        return kNetFailed;
+    if (n == 0)
+        return kNetTimedOut;
+    return FD_ISSET(s, &failed) ? kNetFailed : 1;
+}
+
+}  // namespace
+
+bool NetStartup()
+{
+    WSADATA data;
+    return WSAStartup(0x0101, &data) == 0;
+}
+
+void NetCleanup() { WSACleanup(); }
+
+bool NetResolve(const char *host, uint32_t *address)
+{
+    const hostent *entry = gethostbyname(host);
+    if (entry == nullptr || entry->h_addrtype != AF_INET || entry->h_addr_list[0] == nullptr)
+        return false;
+    memcpy(address, entry->h_addr_list[0], sizeof *address);  // already in network order
+    return true;
+}
+
+NetSocket NetOpenTcp()
+{
+    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    return s == INVALID_SOCKET ? kNoSocket : static_cast<NetSocket>(s);
+}
+
+void NetClose(NetSocket socket) { closesocket(static_cast<SOCKET>(socket)); }
+
+int NetConnect(NetSocket socket, uint32_t address, uint16_t port)
+{
+    SOCKET s = static_cast<SOCKET>(socket);
+    sockaddr_in peer = {};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(port);
+    peer.sin_addr.s_addr = address;
+
+    // Connect without blocking so that a host that never answers costs at most the time-out.
+    u_long nonBlocking = 1;
+    ioctlsocket(s, FIONBIO, &nonBlocking);
+    int result = connect(s, reinterpret_cast<sockaddr *>(&peer), sizeof peer);
+    if (result != 0 && WSAGetLastError() == WSAEWOULDBLOCK) {
+        int ready = WaitFor(socket, true);
+        result = ready == 1 ? 0 : ready;
+    } else if (result != 0) {
+        result = kNetFailed;
+    }
+    nonBlocking = 0;
+    ioctlsocket(s, FIONBIO, &nonBlocking);
+    return result;
+}
+
+int NetSend(NetSocket socket, const char *data, int length)
+{
+    int sent = 0;
+    while (sent < length) {
+        int ready = WaitFor(socket, true);
+        if (ready != 1)
+            return ready;
+        int n = send(static_cast<SOCKET>(socket), data + sent, length - sent, 0);
+        if (n <= 0)
+            return kNetFailed;
+        sent += n;
+    }
+    return 0;
+}
+
+int NetReceive(NetSocket socket, char *buffer, int capacity, int waitMs)
+{
+    int ready = WaitFor(socket, false, waitMs);
+    if (ready != 1)
+        return ready;
+    int n = recv(static_cast<SOCKET>(socket), buffer, capacity, 0);
+    if (n == SOCKET_ERROR)
+        return kNetFailed;
+    return n == 0 ? kNetClosed : n;
+}
+
+uint64_t NetClockMs() { return GetTickCount64(); }

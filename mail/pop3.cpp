@@ -1,0 +1,253 @@
+// The POP3 session: USER/PASS or APOP, STAT, QUIT, each step written to the activity log.
+#include "mail/pop3.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "mail/md5.h"
+#include "mail/net.h"
+#include "settings/settings.h"
+#include "shell/log.h"
+#include "shell/text.h"
+
+namespace {
+
+constexpr size_t kBufferSize = 1024;
+
+const char kSystem[] = "[system] ";
+const char kSend[] = "[send] ";
+const char kRecv[] = "[recv] ";
+
+// Working storage of one session; lives on the stack of CheckMail.
+struct Session {
+    NetSocket socket;
+    char command[kBufferSize];
+    char reply[kBufferSize];
+    char input[kBufferSize];  // bytes received but not yet taken into a reply
+    int inputStart;
+    int inputEnd;
+};
+
+enum Reply { kPositive, kNegative, kBroken };
+
+void LogNetFailure(int status)
+{
+    switch (status) {
+    case kNetTimedOut: AppendLog(kSystem, "Error: タイムアウトしました\r\n"); break;
+    case kNetClosed: AppendLog(kSystem, "Error: サーバーが接続を切断しました\r\n"); break;
+    default: AppendLog(kSystem, "Error: サーバーとの通信に失敗しました\r\n"); break;
+    }
+}
+
+// Sends the text in the command buffer. Logging is left to the caller, which may mask it first.
+bool SendCommand(Session *s)
+{
+    int status = NetSend(s->socket, s->command, static_cast<int>(strlen(s->command)));
+    if (status != 0) {
+        LogNetFailure(status);
+        return false;
+    }
+    return true;
+}
+
+// Reads one reply line, up to and including its line feed, into the reply buffer and logs it.
+// A line split over several segments reads the same as one; a line too long for the buffer is
+// kept up to the buffer's size and the rest of it, up to its line end, is dropped. The whole
+// line must arrive within NetTimeoutMs, so a server that trickles bytes cannot hold us either.
+Reply ReceiveReply(Session *s)
+{
+    uint64_t deadline = NetClockMs() + static_cast<uint64_t>(NetTimeoutMs);
+    constexpr size_t kKeep = kBufferSize - 3;  // room for a closing CR LF and the terminator
+    memset(s->reply, 0, sizeof s->reply);
+    size_t length = 0;
+    bool cut = false;
+    for (;;) {
+        while (s->inputStart < s->inputEnd) {
+            char c = s->input[s->inputStart++];
+            if (length < kKeep)
+                s->reply[length++] = c == '\0' ? '?' : c;  // a zero byte would hide the rest
+            else
+                cut = true;
+            if (c == '\n') {
+                if (cut) {
+                    length = Cp932CutLength(s->reply, kKeep);
+                    memcpy(s->reply + length, "\r\n", 3);
+                }
+                AppendLog(kRecv, s->reply);
+                return s->reply[0] == '-' ? kNegative : kPositive;
+            }
+        }
+        uint64_t now = NetClockMs();
+        int received = now >= deadline ? static_cast<int>(kNetTimedOut)
+                                       : NetReceive(s->socket, s->input, sizeof s->input,
+                                                    static_cast<int>(deadline - now));
+        if (received <= 0) {
+            if (length > 0) {
+                // Show what did arrive of the unfinished line before the failure.
+                AppendText(s->reply, sizeof s->reply, "\r\n");
+                AppendLog(kRecv, s->reply);
+            }
+            LogNetFailure(received);
+            return kBroken;
+        }
+        s->inputStart = 0;
+        s->inputEnd = received;
+    }
+}
+
+// Sends the command buffer, logs it and reads the reply; true when the reply is positive.
+bool Exchange(Session *s)
+{
+    if (!SendCommand(s))
+        return false;
+    AppendLog(kSend, s->command);
+    return ReceiveReply(s) == kPositive;
+}
+
+// Replaces the password in "PASS secret\r\n" with one '*' per byte, for the log.
+void MaskPassword(char *command)
+{
+    for (char *p = command + 5; *p != '\0' && *p != '\r'; p++)
+        *p = '*';
+}
+
+// The APOP input: the greeting's timestamp from '<' through the first '>' after it, then the
+// password. False when the greeting has no timestamp or the two do not fit the buffer.
+bool BuildApopInput(char *input, size_t size, const char *greeting, const char *password)
+{
+    memset(input, 0, size);
+    const char *open = strchr(greeting, '<');
+    const char *close = open != nullptr ? strchr(open, '>') : nullptr;
+    if (close == nullptr)
+        return false;
+    size_t stampLength = static_cast<size_t>(close - open) + 1;
+    if (stampLength + strlen(password) + 1 > size)
+        return false;
+    memcpy(input, open, stampLength);
+    memcpy(input + stampLength, password, strlen(password) + 1);
+    return true;
+}
+
+bool LogIn(Session *s)
+{
+    if (Settings.APOP != 0) {
+        char input[kBufferSize];
+        char digest[33];
+        if (!BuildApopInput(input, sizeof input, s->reply, Settings.PASS)) {
+            AppendLog(kSystem, "Error: このサーバーはAPOP認証に対応していません\r\n");
+            return false;
+        }
+        ApopDigest(digest, input);
+        memset(input, 0, sizeof input);
+        FormatText(s->command, sizeof s->command, "APOP %s %s\r\n", Settings.USER, digest);
+        return Exchange(s);
+    }
+
+    FormatText(s->command, sizeof s->command, "USER %s\r\n", Settings.USER);
+    if (!Exchange(s))
+        return false;
+    FormatText(s->command, sizeof s->command, "PASS %s\r\n", Settings.PASS);
+    if (!SendCommand(s))
+        return false;
+    MaskPassword(s->command);
+    AppendLog(kSend, s->command);
+    return ReceiveReply(s) == kPositive;
+}
+
+// The session from the connected socket on; -1 or the count.
+int Converse(Session *s)
+{
+    if (ReceiveReply(s) != kPositive || !LogIn(s))
+        return -1;
+
+    FormatText(s->command, sizeof s->command, "STAT\r\n");
+    if (!Exchange(s))
+        return -1;
+    int count = ParseStatCount(s->reply);
+    if (count < 0) {
+        AppendLog(kSystem, "Error: STATの応答から件数を読み取れません\r\n");
+        return -1;
+    }
+
+    FormatText(s->command, sizeof s->command, "QUIT\r\n");
+    if (!Exchange(s))
+        return -1;
+    return count;
+}
+
+}  // namespace
+
+int ParseStatCount(const char *reply)
+{
+    // The count is the second token; tokens are separated by runs of spaces only.
+    const char *p = reply;
+    for (int token = 0; token < 1; token++) {
+        while (*p == ' ')
+            p++;
+        while (*p != ' ' && *p != '\0')
+            p++;
+    }
+    while (*p == ' ')
+        p++;
+    while (*p == '\t' || *p == '\n' || *p == '\v' || *p == '\f' || *p == '\r')
+        p++;
+    if (*p == '+')
+        p++;
+    if (*p < '0' || *p > '9')
+        return -1;  // no count, or a negative one
+    int64_t count = 0;
+    for (; *p >= '0' && *p <= '9'; p++) {
+        count = count * 10 + (*p - '0');
+        if (count > INT32_MAX)
+            return -1;
+    }
+    return static_cast<int>(count);
+}
+
+int CheckMail()
+{
+    if (Settings.POP3[0] == '\0' || Settings.USER[0] == '\0' || Settings.PASS[0] == '\0') {
+        AppendLog(kSystem, "Error: POP3の設定を行ってください\r\n");
+        return -1;
+    }
+    // A line break in either would end the command early and let the rest pass as a command.
+    if (HasLineBreak(Settings.USER) || HasLineBreak(Settings.PASS)) {
+        AppendLog(kSystem, "Error: ユーザー名かパスワードに改行文字が含まれています\r\n");
+        return -1;
+    }
+    if (!NetStartup()) {
+        AppendLog(kSystem, "Error: WSAStartup\r\n");
+        return -1;
+    }
+
+    Session s;
+    s.inputStart = s.inputEnd = 0;
+    uint32_t address;
+    if (!NetResolve(Settings.POP3, &address)) {
+        FormatText(s.command, sizeof s.command, "Error: %sが見つかりません\r\n", Settings.POP3);
+        AppendLog(kSystem, s.command);
+        NetCleanup();
+        return -1;
+    }
+    s.socket = NetOpenTcp();
+    if (s.socket == kNoSocket) {
+        AppendLog(kSystem, "Error: ソケットをオープンできません\r\n");
+        NetCleanup();
+        return -1;
+    }
+
+    FormatText(s.command, sizeof s.command, "%s:%d に接続します\r\n", Settings.POP3, Settings.PORT);
+    AppendLog(kSystem, s.command);
+    int result = -1;
+    int status = NetConnect(s.socket, address, static_cast<uint16_t>(Settings.PORT & 0xFFFF));
+    if (status == kNetTimedOut)
+        LogNetFailure(status);
+    else if (status != 0)
+        AppendLog(kSystem, "Error: サーバーソケットに接続失敗\r\n");
+    else
+        result = Converse(&s);
+
+    NetClose(s.socket);
+    NetCleanup();
+    return result;
+}

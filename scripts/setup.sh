@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Installs everything the build and the tests need, from Debian's packages.
+# Safe to run again: it only installs what is missing.
+set -euo pipefail
+
+packages=(
+  cmake make g++ googletest
+  g++-mingw-w64-i686-posix mingw-w64-tools
+  wine wine32:i386 xvfb xdotool x11-utils imagemagick
+  locales fonts-ipafont-gothic fonts-wine
+  dovecot-pop3d chrony python3
+)
+
+sudo_() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    sudo_ dpkg --add-architecture i386
+  fi
+  sudo_ apt-get update -q
+  sudo_ env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# The ANSI code page under Wine follows the locale: ja_JP.UTF-8 gives 932.
+if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
+  echo "setup: generating the ja_JP.UTF-8 locale"
+  sudo_ sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' | sudo_ tee -a /etc/locale.gen >/dev/null
+  sudo_ locale-gen >/dev/null
+fi
+
+# The packaged services must not run on their own: the tests start private instances.
+for svc in dovecot chrony; do
+  if command -v systemctl >/dev/null 2>&1 && systemctl is-active --quiet "$svc" 2>/dev/null; then
+    sudo_ systemctl stop "$svc" || true
+  fi
+done
+echo "setup: all dependencies present"

@@ -1,0 +1,65 @@
+// In-memory settings store: the native build's stand-in for the registry key.
+#include "settings/store_memory.h"
+
+#include <cstring>
+
+#include "shell/text.h"
+
+MemoryStoreState MemoryStore;
+
+void ClearMemoryStore() { memset(&MemoryStore, 0, sizeof MemoryStore); }
+
+const MemoryValue *FindMemoryValue(const char *name)
+{
+    for (int i = 0; i < MemoryStore.count; i++)
+        if (strcmp(MemoryStore.values[i].name, name) == 0)
+            return &MemoryStore.values[i];
+    return nullptr;
+}
+
+void PutMemoryValue(const char *name, StoreType type, const void *data, uint32_t size)
+{
+    MemoryValue *value = const_cast<MemoryValue *>(FindMemoryValue(name));
+    if (value == nullptr) {
+        if (MemoryStore.count == 32 || size > sizeof value->data)
+            return;
+        value = &MemoryStore.values[MemoryStore.count++];
+        CopyText(value->name, sizeof value->name, name);
+    }
+    MemoryStore.keyExists = true;
+    value->type = type;
+    value->size = size < sizeof value->data ? size : sizeof value->data;
+    memcpy(value->data, data, value->size);
+}
+
+bool StoreOpenForRead() { return MemoryStore.keyExists; }
+
+long StoreRead(const char *name, void *data, uint32_t size)
+{
+    const MemoryValue *value = FindMemoryValue(name);
+    if (value == nullptr || value->size > size)
+        return -1;
+    memcpy(data, value->data, value->size);
+    return static_cast<long>(value->size);
+}
+
+long StoreOpenForWrite()
+{
+    if (MemoryStore.failStatus != 0)
+        return MemoryStore.failStatus;
+    MemoryStore.keyExists = true;
+    return 0;
+}
+
+void StoreWrite(const char *name, StoreType type, const void *data, uint32_t size)
+{
+    PutMemoryValue(name, type, data, size);
+}
+
+void StoreClose() {}
+
+void ReportStoreFailure(long status)
+{
+    MemoryStore.reports++;
+    MemoryStore.lastReportedStatus = status;
+}
