@@ -13,10 +13,10 @@ pollwick_product_flags(pollwick_native)
 
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 include(GoogleTest)
+option(POLLWICK_WINDOWS "Cross-build the Windows side and run its tests under Wine" ON)
 add_subdirectory(tests)
 
 # The Windows side, cross-built in a sub-build; its tests are registered in tests/.
-option(POLLWICK_WINDOWS "Cross-build the Windows side and run its tests under Wine" ON)
 if(POLLWICK_WINDOWS)
   include(ExternalProject)
   ExternalProject_Add(windows

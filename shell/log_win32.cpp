@@ -58,3 +58,11 @@ INT_PTR CALLBACK LogDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
         return FALSE;
     }
 }
+
+void DispatchAppMessage(MSG *message)
+{
+    if (LogWindow != nullptr && IsDialogMessageA(LogWindow, message))
+        return;
+    TranslateMessage(message);
+    DispatchMessageA(message);
+}

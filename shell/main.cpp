@@ -82,9 +82,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     if (CreateMainWindows(instance) == 0)
         return 0;
     MSG message;
-    while (GetMessageA(&message, nullptr, 0, 0)) {
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
-    }
+    while (GetMessageA(&message, nullptr, 0, 0))
+        DispatchAppMessage(&message);
     return static_cast<int>(message.wParam);
 }
