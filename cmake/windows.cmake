@@ -15,5 +15,9 @@ add_executable(pollwick WIN32 shell/main.cpp resources/pollwick.rc)
 pollwick_product_flags(pollwick)
 target_link_libraries(pollwick PRIVATE pollwick_win)
 
-add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
-add_subdirectory(tests)
+# The tests need GoogleTest's sources (Debian's googletest package puts them here).
+set(POLLWICK_GTEST_DIR /usr/src/googletest CACHE PATH "GoogleTest source tree")
+if(EXISTS ${POLLWICK_GTEST_DIR}/CMakeLists.txt)
+  add_subdirectory(${POLLWICK_GTEST_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  add_subdirectory(tests)
+endif()

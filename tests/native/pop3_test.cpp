@@ -1,6 +1,11 @@
 // The POP3 session against the scripted peer: the exact bytes sent, the exact log lines, the result.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include "mail/net.h"
 #include "mail/pop3.h"
 #include "settings/settings.h"
@@ -262,6 +267,41 @@ TEST(ParseStatCount, ReadsTheSecondSpaceSeparatedToken)
     EXPECT_EQ(ParseStatCount("+OK -1\r\n"), -1);
     EXPECT_EQ(ParseStatCount("+OK 2147483648\r\n"), -1);
     EXPECT_EQ(ParseStatCount("+OK 99999999999999999999999\r\n"), -1);
+}
+
+}  // namespace
+
+namespace {
+
+// A listener whose accept queue is full drops further connection attempts on the floor, so a
+// connect to it neither succeeds nor fails: only the time-out ends it.
+TEST_F(Pop3Test, ConnectThatNeverCompletesTimesOut)
+{
+    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 0), 0);
+    socklen_t length = sizeof address;
+    getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length);
+    std::vector<int> fillers;
+    for (int i = 0; i < 4; i++) {
+        int filler = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        connect(filler, reinterpret_cast<sockaddr *>(&address), sizeof address);
+        fillers.push_back(filler);
+    }
+    NetTimeoutMs = 400;
+    UseAccount("127.0.0.1", ntohs(address.sin_port), "u", "p");
+    uint64_t start = NetClockMs();
+    EXPECT_EQ(CheckMail(), -1);
+    uint64_t elapsed = NetClockMs() - start;
+    EXPECT_GE(elapsed, 390u);
+    EXPECT_LT(elapsed, 1500u);
+    EXPECT_EQ(LoggedLines().back(), "[system] Error: タイムアウトしました\r\n");
+    for (int filler : fillers)
+        close(filler);
+    close(listener);
 }
 
 }  // namespace

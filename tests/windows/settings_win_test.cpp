@@ -169,6 +169,12 @@ TEST_F(RegistryTest, KeyThatCannotBeCreatedShowsTheStatusInAMessageBox)
     EXPECT_EQ(Query("POP3").status, ERROR_FILE_NOT_FOUND);
 }
 
+TEST(Platform, TextsAreCodePage932)
+{
+    // The program's texts are code page 932 bytes: the tests must run where that is the ANSI page.
+    EXPECT_EQ(GetACP(), 932u);
+}
+
 TEST(Registry, ProgramKeyPath)
 {
     // The program's own key, in the prefix the tests own.
