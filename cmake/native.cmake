@@ -8,6 +8,7 @@ add_library(pollwick_native STATIC
   mail/net_posix.cpp
   shell/log_posix.cpp
   settings/store_memory.cpp
+  clock/local_clock_posix.cpp
 )
 pollwick_product_flags(pollwick_native)
 

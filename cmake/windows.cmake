@@ -7,6 +7,7 @@ add_library(pollwick_win STATIC
   mail/net_win32.cpp
   shell/log_win32.cpp
   settings/store_win32.cpp
+  clock/local_clock_win32.cpp
 )
 pollwick_product_flags(pollwick_win)
 target_link_libraries(pollwick_win PUBLIC wsock32 comctl32 winmm)

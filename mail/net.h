@@ -38,3 +38,22 @@ int NetReceive(NetSocket socket, char *buffer, int capacity, int waitMs);
 
 // A millisecond clock for deadlines; it never goes back, whatever happens to the wall clock.
 uint64_t NetClockMs();
+
+// UDP, for the SNTP exchange. Addresses are in network byte order, ports in host order.
+
+NetSocket NetOpenUdp();
+
+// Binds the socket to port on every local address; false when the port is taken.
+bool NetBind(NetSocket socket, uint16_t port);
+
+// A dotted IPv4 address, read as inet_addr reads it, without any name lookup. False for anything
+// else, including 255.255.255.255, which inet_addr cannot tell from an error.
+bool NetParseAddress(const char *text, uint32_t *address);
+
+// Sends one datagram: 0, or kNetFailed.
+int NetSendTo(NetSocket socket, uint32_t address, uint16_t port, const char *data, int length);
+
+// Waits at most waitMs for one datagram and receives it with its sender's address and port: the
+// byte count (0 for an empty datagram), or a NetStatus. A datagram longer than capacity is a
+// failure, as WinSock has it, so both sides agree.
+int NetReceiveFrom(NetSocket socket, char *buffer, int capacity, int waitMs, uint32_t *address, uint16_t *port);

@@ -122,3 +122,62 @@ uint64_t NetClockMs()
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec) / 1000000;
 }
+
+NetSocket NetOpenUdp()
+{
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    return fd < 0 ? kNoSocket : fd;
+}
+
+bool NetBind(NetSocket socket, uint16_t port)
+{
+    sockaddr_in local = {};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(port);
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    return bind(static_cast<int>(socket), reinterpret_cast<sockaddr *>(&local), sizeof local) == 0;
+}
+
+bool NetParseAddress(const char *text, uint32_t *address)
+{
+    in_addr_t parsed = inet_addr(text);
+    if (parsed == INADDR_NONE)
+        return false;
+    *address = parsed;
+    return true;
+}
+
+int NetSendTo(NetSocket socket, uint32_t address, uint16_t port, const char *data, int length)
+{
+    sockaddr_in peer = {};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(port);
+    peer.sin_addr.s_addr = address;
+    ssize_t n;
+    do {
+        n = sendto(static_cast<int>(socket), data, static_cast<size_t>(length), 0,
+                   reinterpret_cast<sockaddr *>(&peer), sizeof peer);
+    } while (n < 0 && errno == EINTR);
+    return n == length ? 0 : kNetFailed;
+}
+
+int NetReceiveFrom(NetSocket socket, char *buffer, int capacity, int waitMs, uint32_t *address, uint16_t *port)
+{
+    for (;;) {
+        int ready = WaitFor(socket, POLLIN, waitMs);
+        if (ready != 1)
+            return ready;
+        sockaddr_in from = {};
+        socklen_t fromLength = sizeof from;
+        // MSG_TRUNC makes the count the datagram's full length, so a cut one can be told.
+        ssize_t n = recvfrom(static_cast<int>(socket), buffer, static_cast<size_t>(capacity), MSG_TRUNC,
+                             reinterpret_cast<sockaddr *>(&from), &fromLength);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 || n > capacity)
+            return kNetFailed;
+        *address = from.sin_addr.s_addr;
+        *port = ntohs(from.sin_port);
+        return static_cast<int>(n);
+    }
+}

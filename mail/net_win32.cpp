@@ -106,3 +106,53 @@ int NetReceive(NetSocket socket, char *buffer, int capacity, int waitMs)
 }
 
 uint64_t NetClockMs() { return GetTickCount64(); }
+
+NetSocket NetOpenUdp()
+{
+    SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+    return s == INVALID_SOCKET ? kNoSocket : static_cast<NetSocket>(s);
+}
+
+bool NetBind(NetSocket socket, uint16_t port)
+{
+    sockaddr_in local = {};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(port);
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    return bind(static_cast<SOCKET>(socket), reinterpret_cast<sockaddr *>(&local), sizeof local) == 0;
+}
+
+bool NetParseAddress(const char *text, uint32_t *address)
+{
+    unsigned long parsed = inet_addr(text);
+    if (parsed == INADDR_NONE)
+        return false;
+    *address = static_cast<uint32_t>(parsed);
+    return true;
+}
+
+int NetSendTo(NetSocket socket, uint32_t address, uint16_t port, const char *data, int length)
+{
+    sockaddr_in peer = {};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(port);
+    peer.sin_addr.s_addr = address;
+    int n = sendto(static_cast<SOCKET>(socket), data, length, 0, reinterpret_cast<sockaddr *>(&peer), sizeof peer);
+    return n == length ? 0 : kNetFailed;
+}
+
+int NetReceiveFrom(NetSocket socket, char *buffer, int capacity, int waitMs, uint32_t *address, uint16_t *port)
+{
+    int ready = WaitFor(socket, false, waitMs);
+    if (ready != 1)
+        return ready;
+    sockaddr_in from = {};
+    int fromLength = sizeof from;
+    // A datagram longer than the buffer fails here with WSAEMSGSIZE.
+    int n = recvfrom(static_cast<SOCKET>(socket), buffer, capacity, 0, reinterpret_cast<sockaddr *>(&from), &fromLength);
+    if (n == SOCKET_ERROR)
+        return kNetFailed;
+    *address = from.sin_addr.s_addr;
+    *port = ntohs(from.sin_port);
+    return n;
+}

@@ -1,0 +1,43 @@
+// The local clock for the native build. Setting it is always refused: the native build only
+// runs tests, and no test may move the host's clock. Tests that need a clock install their own.
+#include <ctime>
+
+#include "clock/local_clock.h"
+
+namespace {
+
+static_assert(sizeof(time_t) >= 8, "times after 2038 need a 64-bit time_t");
+
+bool RefuseToSetClock(const ClockTime *) { return false; }
+
+void FromTm(const tm &local, int milliseconds, ClockTime *time)
+{
+    *time = {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+             milliseconds};
+}
+
+}  // namespace
+
+bool (*SetLocalClock)(const ClockTime *time) = RefuseToSetClock;
+
+void ReadLocalClock(ClockTime *now)
+{
+    timespec clock;
+    clock_gettime(CLOCK_REALTIME, &clock);
+    tzset();
+    tm local;
+    localtime_r(&clock.tv_sec, &local);
+    FromTm(local, static_cast<int>(clock.tv_nsec / 1000000), now);
+}
+
+bool ToLocalClockTime(int64_t unixTime, int milliseconds, ClockTime *local)
+{
+    time_t seconds = static_cast<time_t>(unixTime);
+    // localtime_r need not look at TZ again; tzset makes a changed TZ count, as localtime would.
+    tzset();
+    tm converted;
+    if (localtime_r(&seconds, &converted) == nullptr)
+        return false;
+    FromTm(converted, milliseconds, local);
+    return true;
+}
