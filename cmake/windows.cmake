@@ -6,11 +6,12 @@ add_library(pollwick_win STATIC
   ${POLLWICK_PORTABLE_SOURCES}
   mail/net_win32.cpp
   shell/log_win32.cpp
+  shell/tray.cpp
   settings/store_win32.cpp
   clock/local_clock_win32.cpp
 )
 pollwick_product_flags(pollwick_win)
-target_link_libraries(pollwick_win PUBLIC wsock32 comctl32 winmm)
+target_link_libraries(pollwick_win PUBLIC wsock32 comctl32 winmm shell32)
 
 add_executable(pollwick WIN32 shell/main.cpp resources/pollwick.rc)
 pollwick_product_flags(pollwick)

@@ -2,12 +2,12 @@
 #pragma once
 
 // Menu commands 200..205.
-#define IDM_CHECK 200
-#define IDM_MAILER 201
-#define IDM_VERSION 202
+#define IDM_MAILER 200
+#define IDM_EXIT 201
+#define IDM_CHECK 202
 #define IDM_SETTINGS 203
 #define IDM_SHOWLOG 204
-#define IDM_EXIT 205
+#define IDM_VERSION 205
 
 // Icons 2000..2009.
 #define IDI_POSTBOX 2000

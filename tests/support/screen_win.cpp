@@ -1,0 +1,147 @@
+// Looking at the screen from a Windows test.
+#include "tests/support/screen_win.h"
+
+#include <cstdio>
+
+#include "tests/support/test_support.h"
+
+void Pump(int ms)
+{
+    DWORD end = GetTickCount() + static_cast<DWORD>(ms);
+    MSG message;
+    do {
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        Sleep(10);
+    } while (GetTickCount() < end);
+}
+
+namespace {
+
+// The bottom strip of the desktop, where the taskbar and its notification area are.
+struct Strip {
+    int left, top, width, height;
+    std::vector<COLORREF> pixels;
+    COLORREF At(int x, int y) const { return pixels[static_cast<size_t>(y * width + x)]; }
+};
+
+Strip Capture(int height = 40)
+{
+    Strip s;
+    s.width = GetSystemMetrics(SM_CXSCREEN);
+    s.height = height;
+    s.left = 0;
+    s.top = GetSystemMetrics(SM_CYSCREEN) - height;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, s.width, s.height);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, s.width, s.height, screen, s.left, s.top, SRCCOPY);
+    for (int y = 0; y < s.height; y++)
+        for (int x = 0; x < s.width; x++)
+            s.pixels.push_back(GetPixel(memory, x, y));
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return s;
+}
+
+// The picture a 16 x 16 icon resource draws: RGB per pixel, or -1 where it is transparent.
+std::vector<int> Render(int id)
+{
+    std::vector<int> out;
+    HICON icon = static_cast<HICON>(
+        LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, 16, 16);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    std::vector<COLORREF> backgrounds[2];
+    for (COLORREF background : {RGB(0, 0xFE, 0xFE), RGB(0xFE, 0, 0xFE)}) {
+        RECT all = {0, 0, 16, 16};
+        HBRUSH brush = CreateSolidBrush(background);
+        FillRect(memory, &all, brush);
+        DeleteObject(brush);
+        DrawIconEx(memory, 0, 0, icon, 16, 16, 0, nullptr, DI_NORMAL);
+        for (int i = 0; i < 256; i++)
+            backgrounds[background == RGB(0, 0xFE, 0xFE) ? 0 : 1].push_back(GetPixel(memory, i % 16, i / 16));
+    }
+    for (int i = 0; i < 256; i++)
+        out.push_back(backgrounds[0][i] != backgrounds[1][i] ? -1 : static_cast<int>(backgrounds[0][i]));
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    DestroyIcon(icon);
+    return out;
+}
+
+}  // namespace
+
+int ShownPicture()
+{
+    static std::vector<int> pictures[10];
+    if (pictures[1].empty())
+        for (int id = 2001; id <= 2009; id++)
+            pictures[id - 2000] = Render(id);
+    Strip s = Capture();
+    for (int y = 0; y + 16 <= s.height; y++)
+        for (int x = 0; x + 16 <= s.width; x++) {
+            if (s.At(x + 2, y + 1) != RGB(0xFF, 0, 0) || s.At(x + 1, y) != RGB(0, 0, 0))
+                continue;  // not the top-left of the box's outline and face
+            for (int id = 2001; id <= 2009; id++) {
+                bool same = true;
+                for (int i = 0; i < 256 && same; i++) {
+                    int expected = pictures[id - 2000][static_cast<size_t>(i)];
+                    same = expected == -1 || static_cast<COLORREF>(expected) == s.At(x + i % 16, y + i / 16);
+                }
+                if (same)
+                    return id;
+            }
+        }
+    return 0;
+}
+
+// The shell draws in its own process: give it a moment to catch up.
+int ShownPictureSettled(int expected)
+{
+    int shown = 0;
+    for (int i = 0; i < 60 && shown != expected; i++) {
+        Pump(50);
+        shown = ShownPicture();
+    }
+    return shown;
+}
+
+void SaveScreenshot(const std::string &name)
+{
+    std::string dir = Environment("POLLWICK_ARTIFACTS");
+    if (dir.empty())
+        return;
+    Strip s = Capture(GetSystemMetrics(SM_CYSCREEN));
+    std::string path = "Z:" + dir + "/" + name;
+    FILE *file = fopen(path.c_str(), "wb");
+    if (file == nullptr)
+        return;
+    BITMAPFILEHEADER header = {0x4D42, 0, 0, 0, sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)};
+    BITMAPINFOHEADER info = {sizeof info, s.width, s.height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    int rowBytes = (s.width * 3 + 3) / 4 * 4;
+    header.bfSize = header.bfOffBits + static_cast<DWORD>(rowBytes * s.height);
+    fwrite(&header, sizeof header, 1, file);
+    fwrite(&info, sizeof info, 1, file);
+    std::vector<unsigned char> row(static_cast<size_t>(rowBytes));
+    for (int y = s.height - 1; y >= 0; y--) {
+        for (int x = 0; x < s.width; x++) {
+            COLORREF c = s.At(x, y);
+            row[static_cast<size_t>(x * 3)] = GetBValue(c);
+            row[static_cast<size_t>(x * 3 + 1)] = GetGValue(c);
+            row[static_cast<size_t>(x * 3 + 2)] = GetRValue(c);
+        }
+        fwrite(row.data(), row.size(), 1, file);
+    }
+    fclose(file);
+}
+
