@@ -8,14 +8,27 @@ add_library(pollwick_win STATIC
   shell/log_win32.cpp
   shell/tray.cpp
   settings/store_win32.cpp
+  settings/sheet.cpp
+  settings/help_popup.cpp
   clock/local_clock_win32.cpp
 )
 pollwick_product_flags(pollwick_win)
-target_link_libraries(pollwick_win PUBLIC wsock32 comctl32 winmm shell32)
+target_link_libraries(pollwick_win PUBLIC wsock32 comctl32 comdlg32 winmm shell32)
 
-add_executable(pollwick WIN32 shell/main.cpp resources/pollwick.rc)
+add_executable(pollwick WIN32 shell/main.cpp resources/pollwick.rc resources/version.rc)
 pollwick_product_flags(pollwick)
 target_link_libraries(pollwick PRIVATE pollwick_win)
+
+# What a Windows user downloads: the stripped program and a short readme, zipped.
+set(POLLWICK_RELEASE ${CMAKE_BINARY_DIR}/release)
+add_custom_target(release
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${POLLWICK_RELEASE}
+  COMMAND ${CMAKE_STRIP} -o ${POLLWICK_RELEASE}/pollwick.exe $<TARGET_FILE:pollwick>
+  COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/docs/release-readme.txt ${POLLWICK_RELEASE}/readme.txt
+  COMMAND ${CMAKE_COMMAND} -E chdir ${POLLWICK_RELEASE}
+          ${CMAKE_COMMAND} -E tar cf ${CMAKE_BINARY_DIR}/pollwick-1.02.zip --format=zip pollwick.exe readme.txt
+  DEPENDS pollwick
+  COMMENT "Packing ${CMAKE_BINARY_DIR}/pollwick-1.02.zip")
 
 # The tests need GoogleTest's sources (Debian's googletest package puts them here).
 set(POLLWICK_GTEST_DIR /usr/src/googletest CACHE PATH "GoogleTest source tree")

@@ -22,3 +22,31 @@
 // Timer and tray icon ids.
 #define ID_CHECKTIMER 1000
 #define ID_TRAYICON 5000
+
+// The settings sheet: edits 3001..3008, check boxes and radio buttons 3101..3104, labels and
+// group boxes 4000..4010, push buttons 6000 and 6001.
+#define IDC_POP3 3001
+#define IDC_USER 3002
+#define IDC_PASS 3003
+#define IDC_TIME 3004
+#define IDC_PORT 3005
+#define IDC_MAILER 3006
+#define IDC_NTPS 3007
+#define IDC_SYNCREPORT 3008
+#define IDC_APOP 3101
+#define IDC_STCH 3102
+#define IDC_DCHK 3103
+#define IDC_DMAL 3104
+#define IDC_POP3_LABEL 4000
+#define IDC_USER_LABEL 4001
+#define IDC_PASS_LABEL 4002
+#define IDC_TIME_LABEL 4003
+#define IDC_MINUTES_LABEL 4004
+#define IDC_DETAIL_GROUP 4005
+#define IDC_PORT_LABEL 4006
+#define IDC_DOUBLECLICK_GROUP 4007
+#define IDC_MAILER_GROUP 4008
+#define IDC_NTP_GROUP 4009
+#define IDC_NTPS_LABEL 4010
+#define IDC_CHOOSE_MAILER 6000
+#define IDC_SYNC 6001

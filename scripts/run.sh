@@ -1,22 +1,105 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Pollwick and starts it under Wine:
-#   scripts/run.sh [BUILD_DIR]
+# Installs what is missing, builds Pollwick and starts it under Wine in a virtual desktop.
+#   scripts/run.sh           your own settings and server, in ~/.local/share/pollwick/wineprefix
+#   scripts/run.sh --demo    a local demo mailbox and a throwaway prefix set up to check it
+# Without a display it runs under Xvfb, takes screenshots, and prints where they are.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$top/build}
+demo=0
+[ "${1:-}" = "--demo" ] && demo=1
+build=$top/build
 
 bash "$top/scripts/setup.sh"
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j "$(nproc)" --target windows
-exe="$build/windows/pollwick.exe"
-echo "built $exe"
+exe=$build/windows/pollwick.exe
+probe=$build/windows/tests/probe.exe
 
 export WINEARCH=win32 WINEDEBUG=-all LC_ALL=ja_JP.UTF-8
 export WINEDLLOVERRIDES="mscoree,mshtml,winealsa.drv,winepulse.drv="
-export WINEPREFIX=${WINEPREFIX:-$HOME/.local/share/pollwick/wineprefix}
+work=$build/demo
+mkdir -p "$work"
+started_x=0
+
+cleanup() {
+  if [ "$demo" = 1 ]; then
+    wine "$probe" command 201 >/dev/null 2>&1 || true
+    sleep 1
+    wineserver -k 2>/dev/null || true
+    bash "$top/tests/fixtures/dovecot.sh" stop "$work/dovecot" || true
+  fi
+  [ "$started_x" = 1 ] && bash "$top/tests/fixtures/xvfb.sh" stop "$work/xvfb"
+  return 0
+}
+trap cleanup EXIT
+
 if [ -z "${DISPLAY:-}" ]; then
-  echo "No display: Pollwick was built but not started. Start it with: wine $exe"
+  bash "$top/tests/fixtures/xvfb.sh" start "$work/xvfb"
+  export DISPLAY=":$(head -n1 "$work/xvfb/display")"
+  started_x=1
+fi
+
+desktop() {  # one virtual desktop with a taskbar for every program of the prefix
+  wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Pollwick /f >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Pollwick /d 1000x700 /f >/dev/null 2>&1
+}
+
+if [ "$demo" = 1 ]; then
+  export WINEPREFIX=$work/prefix
+  port=41140
+  bash "$top/tests/fixtures/dovecot.sh" start "$work/dovecot" "$port"
+  for i in 1 2 3; do
+    printf 'From: demo@example.invalid\r\nSubject: demo %s\r\n\r\nHello.\r\n' "$i" \
+      > "$work/dovecot/home/demo/Maildir/new/1765000000.M$i.demo"
+  done
+  if [ ! -d "$WINEPREFIX" ]; then
+    echo "run: making a throwaway Wine prefix in $WINEPREFIX (about 15 s)"
+    wineboot -i >/dev/null 2>&1
+  fi
+  desktop
+  key='HKCU\Software\Quorvane\Pollwick'
+  wine reg delete "$key" /f >/dev/null 2>&1 || true
+  wine reg add "$key" /v POP3 /d 127.0.0.1 /f >/dev/null 2>&1
+  wine reg add "$key" /v USER /d demo /f >/dev/null 2>&1
+  wine reg add "$key" /v PASS /d demo /f >/dev/null 2>&1
+  wine reg add "$key" /v PORT /t REG_DWORD /d "$port" /f >/dev/null 2>&1
+  wine reg add "$key" /v TIME /t REG_DWORD /d 1 /f >/dev/null 2>&1
+  wine reg add "$key" /v STCH /t REG_DWORD /d 1 /f >/dev/null 2>&1
+  echo "run: demo mailbox demo/demo on 127.0.0.1:$port with 3 messages"
+else
+  export WINEPREFIX=${WINEPREFIX:-$HOME/.local/share/pollwick/wineprefix}
+  if [ ! -d "$WINEPREFIX" ]; then
+    echo "run: making your Wine prefix in $WINEPREFIX (about 15 s)"
+    mkdir -p "$(dirname "$WINEPREFIX")"
+    wineboot -i >/dev/null 2>&1
+  fi
+  desktop
+fi
+
+if [ "$started_x" = 0 ] && [ "$demo" = 0 ]; then
+  echo "run: starting Pollwick; it lives in the virtual desktop's notification area (right-click it)"
+  exec wine "$exe"
+fi
+
+wine "$exe" >/dev/null 2>&1 &
+wine "$probe" wait 20
+shoot() {  # the virtual desktop only
+  [ "$started_x" = 1 ] || return 0
+  import -display "$DISPLAY" -window root -crop 1000x700+0+0 +repage "$work/$1"
+  echo "run: screenshot: $work/$1"
+}
+if [ "$demo" = 1 ]; then
+  sleep 4   # the first check runs at once
+  shoot screenshot-tray.png
+  wine "$probe" command 204 >/dev/null 2>&1   # show the log window
+  sleep 2
+  shoot screenshot-log.png
+  echo "run: the log after the first check:"
+  wine "$probe" log | iconv -f CP932 -t UTF-8 | sed 's/\r$//'
+fi
+if [ "$started_x" = 1 ]; then
+  [ "$demo" = 1 ] || { sleep 4; shoot screenshot.png; }
   exit 0
 fi
-[ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1
-exec wine "$exe"
+echo "run: Pollwick is running with the demo mailbox; close it from its menu (終了) when done."
+wait

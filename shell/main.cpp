@@ -1,17 +1,139 @@
-// Start-up, the hidden main window and the message loop.
+// Start-up, the hidden main window that owns the check timer and carries out every command, and
+// the message loop.
 #include <windows.h>
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include "resources/resource.h"
 #include "settings/settings.h"
+#include "settings/sheet.h"
 #include "shell/log.h"
 #include "shell/log_window.h"
+#include "shell/text.h"
+#include "shell/tray.h"
+#include "shell/tray_rules.h"
 
 HWND MainWindow;
 
 namespace {
 
 const char kClassName[] = "Pollwick";
+const char kSystem[] = "[system] ";
+
+bool AccountComplete()
+{
+    return Settings.POP3[0] != '\0' && Settings.USER[0] != '\0' && Settings.PASS[0] != '\0';
+}
+
+UINT_PTR ArmCheckTimer(HWND window, UINT delayMs)
+{
+    return SetTimer(window, ID_CHECKTIMER, delayMs, nullptr);
+}
+
+UINT IntervalMs() { return static_cast<UINT>(ClampInterval(Settings.TIME)) * 60000u; }
+
+void CheckSoon(HWND window)
+{
+    KillTimer(window, ID_CHECKTIMER);
+    ArmCheckTimer(window, 0);
+}
+
+void StartMailer()
+{
+    if (Settings.EXEC[0] != '\0')
+        ShellExecuteA(nullptr, "open", Settings.EXEC, Settings.PARA, nullptr, SW_SHOWNORMAL);
+}
+
+void OpenSettings(HWND window)
+{
+    char text[80];
+    Settings.SheetOpen = 1;
+    if (KillTimer(window, ID_CHECKTIMER))
+        AppendLog(kSystem, "設定開始：自動接続を中断します...\r\n");
+    ShowSettingsSheet(window);
+    if (ArmCheckTimer(window, IntervalMs())) {
+        FormatText(text, sizeof text, "設定終了： %d 分後に再接続します...\r\n", ClampInterval(Settings.TIME));
+        AppendLog(kSystem, text);
+    }
+    Settings.SheetOpen = 0;
+}
+
+void ShowVersion(HWND window)
+{
+    MessageBoxA(window, "Pollwick Version 1.02\nCopyright (C) 2001-2026 Quorvane", "Pollwick のﾊﾞｰｼﾞｮﾝ情報", MB_OK);
+}
+
+void OnCreate(HWND window)
+{
+    InitCommonControls();
+    InitLogRing();
+    LoadSettings();
+    // A value from the registry the timer cannot hold would check every 49 days or never.
+    Settings.TIME = ClampInterval(Settings.TIME);
+    AddTrayIcon(window, &TrayIcon);
+    SetTrayIcon(window, &TrayIcon, kIconResult + CountOffset(Settings.ALLM, Settings.OLDM));
+    if (!AccountComplete()) {
+        MessageBoxA(window, "POP3の設定を行ってください。", "メッセージ", MB_OK);
+        Settings.SheetOpen = 1;
+        ShowSettingsSheet(window);
+        Settings.SheetOpen = 0;
+    }
+    ArmCheckTimer(window, Settings.STCH != 0 && AccountComplete() ? 0 : IntervalMs());
+}
+
+void OnTimer(HWND window)
+{
+    // Stopped first, so that no tick queues up behind a long check.
+    KillTimer(window, ID_CHECKTIMER);
+    RunCheckCycle(window, &TrayIcon);
+    if (ArmCheckTimer(window, IntervalMs())) {
+        char text[80];
+        FormatText(text, sizeof text, " %d 分後に再接続します...\r\n", ClampInterval(Settings.TIME));
+        AppendLog(kSystem, text);
+    }
+}
+
+void OnCommand(HWND window, int id)
+{
+    switch (id) {
+    case IDM_MAILER: StartMailer(); break;
+    case IDM_EXIT: SendMessageA(window, WM_CLOSE, 0, 0); break;
+    case IDM_CHECK:
+        if (Settings.SheetOpen != 1)
+            CheckSoon(window);
+        break;
+    case IDM_SETTINGS:
+        if (Settings.SheetOpen != 1)
+            OpenSettings(window);
+        break;
+    case IDM_SHOWLOG:
+        if (LogWindow != nullptr)
+            ShowWindow(LogWindow, SW_SHOW);
+        break;
+    case IDM_VERSION: ShowVersion(window); break;
+    default: break;
+    }
+}
+
+void OnTrayNotify(HWND window, UINT mouseMessage)
+{
+    switch (mouseMessage) {
+    case WM_LBUTTONDOWN:
+        SetTrayIcon(window, &TrayIcon, AcknowledgeMail(&Settings.ALLM, &Settings.OLDM));
+        break;
+    case WM_LBUTTONDBLCLK:
+        if (Settings.SheetOpen == 1)
+            break;
+        switch (DoubleClickAction(Settings.DCHK, Settings.DMAL, Settings.EXEC)) {
+        case DoubleClick::Check: CheckSoon(window); break;
+        case DoubleClick::StartMailer: StartMailer(); break;
+        case DoubleClick::Nothing: break;
+        }
+        break;
+    case WM_RBUTTONUP: ShowTrayMenu(window); break;
+    default: break;
+    }
+}
 
 void CloseProgram(HWND window)
 {
@@ -27,11 +149,11 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 {
     switch (message) {
     case WM_CREATE:
-        InitCommonControls();
-        InitLogRing();
-        LoadSettings();
+        MainWindow = window;
+        OnCreate(window);
         return 0;
     case WM_DESTROY:
+        Shell_NotifyIconA(NIM_DELETE, &TrayIcon);
         SaveAllSettings();
         PostQuitMessage(0);
         return 0;
@@ -41,6 +163,16 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_QUERYENDSESSION:
         CloseProgram(window);
         return TRUE;
+    case WM_COMMAND:
+        OnCommand(window, LOWORD(wParam));
+        return 0;
+    case WM_TIMER:
+        OnTimer(window);
+        return 0;
+    case WM_TRAYNOTIFY:
+        if (wParam == ID_TRAYICON)
+            OnTrayNotify(window, static_cast<UINT>(lParam));
+        return 0;
     default:
         return DefWindowProcA(window, message, wParam, lParam);
     }
@@ -53,7 +185,7 @@ ATOM RegisterMainWindowClass(HINSTANCE instance)
     windowClass.lpfnWndProc = MainWindowProc;
     windowClass.hInstance = instance;
     windowClass.hIconSm = static_cast<HICON>(
-        LoadImageA(instance, MAKEINTRESOURCEA(IDI_POSTBOX), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
+        LoadImageA(instance, MAKEINTRESOURCEA(kIconProgram), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
     windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
     windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
     windowClass.lpszClassName = kClassName;

@@ -1,0 +1,198 @@
+// Context-help popups through the HTML Help control, with a popup window of our own to fall back on.
+#include "settings/help_popup.h"
+
+#include <htmlhelp.h>
+
+#include "shell/text.h"
+
+namespace {
+
+using HtmlHelpFunction = HWND(WINAPI *)(HWND, LPCSTR, UINT, DWORD_PTR);
+
+const char kHelpControlKey[] = "CLSID\\{ADB880A6-D8FF-11CF-9377-00AA003B7A11}\\InprocServer32";
+constexpr WORD kHtmlHelpOrdinal = 14;  // HtmlHelpA
+
+HMODULE helpLibrary;
+HtmlHelpFunction htmlHelp;
+bool helpFailed;
+
+// Our popup: at most one at a time, in the font of the page that asked for it.
+HWND popupWindow;
+HFONT popupFont;
+constexpr int kMarginX = 8;
+constexpr int kMarginY = 6;
+
+// Calls draw(line, length, index) for each line of text; returns the number of lines.
+template <typename Draw>
+int ForEachLine(const char *text, Draw draw)
+{
+    int index = 0;
+    const char *line = text;
+    for (const char *at = text;; at++) {
+        // A "\r" is never the second byte of a two-byte character, so bytes can be compared.
+        if (*at == '\r' || *at == '\n' || *at == '\0') {
+            draw(line, static_cast<int>(at - line), index++);
+            if (*at == '\0')
+                return index;
+            if (at[0] == '\r' && at[1] == '\n')
+                at++;
+            line = at + 1;
+        }
+    }
+}
+
+LRESULT CALLBACK PopupProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_PAINT: {
+        PAINTSTRUCT paint;
+        HDC dc = BeginPaint(window, &paint);
+        HGDIOBJ old = SelectObject(dc, popupFont);
+        SetBkMode(dc, TRANSPARENT);
+        SetTextColor(dc, GetSysColor(COLOR_INFOTEXT));
+        TEXTMETRICA metrics;
+        GetTextMetricsA(dc, &metrics);
+        char text[kFormatLimit];
+        GetWindowTextA(window, text, sizeof text);
+        ForEachLine(text, [&](const char *line, int length, int index) {
+            TextOutA(dc, kMarginX, kMarginY + index * metrics.tmHeight, line, length);
+        });
+        SelectObject(dc, old);
+        EndPaint(window, &paint);
+        return 0;
+    }
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN:
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:
+        DestroyWindow(window);
+        return 0;
+    case WM_KILLFOCUS:
+    case WM_ACTIVATE:
+        // Not destroyed in the middle of a change of focus: once it is over.
+        if (message == WM_KILLFOCUS || LOWORD(wParam) == WA_INACTIVE)
+            PostMessageA(window, WM_CLOSE, 0, 0);
+        return DefWindowProcA(window, message, wParam, lParam);
+    case WM_DESTROY:
+        if (popupWindow == window)
+            popupWindow = nullptr;
+        return 0;
+    default:
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+}
+
+void ShowOwnPopup(HWND caller, const char *text, POINT point)
+{
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    static ATOM popupClass;
+    if (popupClass == 0) {
+        WNDCLASSA windowClass = {};
+        windowClass.style = CS_SAVEBITS | CS_DROPSHADOW;
+        windowClass.lpfnWndProc = PopupProc;
+        windowClass.hInstance = instance;
+        windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
+        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_INFOBK + 1);
+        windowClass.lpszClassName = kHelpPopupClass;
+        popupClass = RegisterClassA(&windowClass);
+    }
+    if (popupFont == nullptr) {
+        // The page's own dialog font goes with the page: keep a copy for the run.
+        HFONT pageFont = reinterpret_cast<HFONT>(SendMessageA(caller, WM_GETFONT, 0, 0));
+        LOGFONTA font;
+        if (pageFont != nullptr && GetObjectA(pageFont, sizeof font, &font) == sizeof font)
+            popupFont = CreateFontIndirectA(&font);
+        if (popupFont == nullptr)
+            popupFont = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+    }
+    if (popupWindow != nullptr)
+        DestroyWindow(popupWindow);
+
+    HDC dc = GetDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, popupFont);
+    TEXTMETRICA metrics;
+    GetTextMetricsA(dc, &metrics);
+    int width = 0;
+    int lines = ForEachLine(text, [&](const char *line, int length, int) {
+        SIZE size = {};
+        GetTextExtentPoint32A(dc, line, length, &size);
+        if (size.cx > width)
+            width = size.cx;
+    });
+    SelectObject(dc, old);
+    ReleaseDC(nullptr, dc);
+    width += 2 * kMarginX + 2;  // and the border
+    int height = lines * metrics.tmHeight + 2 * kMarginY + 2;
+
+    // The top centre at the point, moved as little as needed to stay inside the work area.
+    RECT area;
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    int x = point.x - width / 2;
+    int y = point.y;
+    if (x + width > area.right)
+        x = area.right - width;
+    if (x < area.left)
+        x = area.left;
+    if (y + height > area.bottom)
+        y = area.bottom - height;
+    if (y < area.top)
+        y = area.top;
+
+    // Owned by the sheet, so it goes with it; shown active, so that keys and focus loss reach it.
+    popupWindow = CreateWindowExA(WS_EX_TOOLWINDOW | WS_EX_TOPMOST, kHelpPopupClass, text, WS_POPUP | WS_BORDER, x, y,
+                                  width, height, GetAncestor(caller, GA_ROOT), nullptr, instance, nullptr);
+    if (popupWindow != nullptr) {
+        ShowWindow(popupWindow, SW_SHOW);
+        UpdateWindow(popupWindow);
+    }
+}
+
+}  // namespace
+
+HWND CallHtmlHelp(HWND caller, const char *file, UINT command, DWORD_PTR data)
+{
+    if (helpFailed)
+        return nullptr;
+    if (helpLibrary == nullptr) {
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_CLASSES_ROOT, kHelpControlKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+            char path[MAX_PATH] = "";
+            DWORD size = sizeof path;
+            if (RegQueryValueExA(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE *>(path), &size) == ERROR_SUCCESS) {
+                path[sizeof path - 1] = '\0';  // stored data need not end in a zero byte
+                helpLibrary = LoadLibraryA(path);
+            }
+            RegCloseKey(key);
+        }
+        if (helpLibrary == nullptr)
+            helpLibrary = LoadLibraryA("hhctrl.ocx");
+        if (helpLibrary == nullptr) {
+            helpFailed = true;
+            return nullptr;
+        }
+    }
+    if (htmlHelp == nullptr) {
+        FARPROC entry = GetProcAddress(helpLibrary, MAKEINTRESOURCEA(kHtmlHelpOrdinal));
+        if (entry == nullptr) {
+            helpFailed = true;
+            return nullptr;
+        }
+        // Through the generic function type, which converts to any other without complaint.
+        htmlHelp = reinterpret_cast<HtmlHelpFunction>(reinterpret_cast<void (*)()>(entry));
+    }
+    return htmlHelp(caller, file, command, data);
+}
+
+void ShowHelpPopup(HWND caller, const char *text, POINT point)
+{
+    HH_POPUP popup = {sizeof popup};
+    static_assert(sizeof popup == 52);
+    popup.pszText = text;
+    popup.pt = point;
+    popup.clrForeground = static_cast<COLORREF>(-1);  // the control's own colours, margins and font
+    popup.clrBackground = static_cast<COLORREF>(-1);
+    popup.rcMargins = {-1, -1, -1, -1};
+    if (CallHtmlHelp(caller, nullptr, HH_DISPLAY_TEXT_POPUP, reinterpret_cast<DWORD_PTR>(&popup)) == nullptr)
+        ShowOwnPopup(caller, text, point);
+}

@@ -1,0 +1,266 @@
+// The settings sheet: its three pages, their context help, and the mail-program chooser.
+#include "settings/sheet.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+
+#include <cstddef>
+
+#include "clock/sntp.h"
+#include "resources/resource.h"
+#include "settings/help_popup.h"
+#include "settings/settings.h"
+#include "settings/sheet_rules.h"
+#include "shell/text.h"
+
+namespace {
+
+constexpr size_t kNumberTextSize = 80;
+
+struct HelpText {
+    int control;
+    const char *text;
+};
+
+const HelpText kBasicHelp[] = {
+    {IDC_POP3, "POP3サーバの名前を入力してください"},
+    {IDC_USER, "POP3ユーザの名前を入力してください"},
+    {IDC_PASS, "POP3パスワードを入力してください"},
+    {IDC_TIME, "自動的にメールチェックする間隔（分）を入力してください"},
+};
+
+const HelpText kDetailHelp[] = {
+    {IDC_PORT, "POP3ポート番号を入力してください\r（普通は110を使います）"},
+    {IDC_MAILER, "外部メールソフトの実行ファイル名を入力してください\r（引数も有効です）"},
+    {IDC_APOP, "パスワードを暗号化して送ります\r（サーバがAPOP認証に対応している場合のみ有効）"},
+    {IDC_STCH, "Pollwick の起動と同時にメールチェックを行います"},
+    {IDC_DCHK, "タスクトレイのアイコンをダブルクリックした時\r直ちにメールチェックを行います"},
+    {IDC_DMAL, "タスクトレイのアイコンをダブルクリックした時\r外部メールソフトを起動します"},
+};
+
+const HelpText kNtpHelp[] = {
+    {IDC_NTPS, "NTPサーバ名を入力してください"},
+};
+
+// WM_HELP: the popup of the control asked about, at the mouse; controls without a text get none.
+template <size_t N>
+void ShowControlHelp(HWND page, LPARAM lParam, const HelpText (&texts)[N])
+{
+    const HELPINFO *help = reinterpret_cast<const HELPINFO *>(lParam);
+    for (const HelpText &entry : texts)
+        if (entry.control == help->iCtrlId) {
+            ShowHelpPopup(page, entry.text, help->MousePos);
+            return;
+        }
+}
+
+// Reads a control's text into field (size bytes at most kMailerTextSize), cut at the end of a
+// whole character: the platform may cut a long text in the middle of a two-byte one.
+void ReadControlText(HWND page, int id, char *field, size_t size)
+{
+    char text[kMailerTextSize];
+    GetDlgItemTextA(page, id, text, sizeof text);
+    CopyText(field, size, text);
+}
+
+void ShowNumber(HWND page, int id, int32_t value)
+{
+    char text[kNumberTextSize];
+    FormatText(text, sizeof text, "%d", static_cast<int>(value));
+    SetDlgItemTextA(page, id, text);
+}
+
+int32_t ReadNumber(HWND page, int id)
+{
+    char text[kNumberTextSize];
+    ReadControlText(page, id, text, sizeof text);
+    return ReadLeadingInteger(text);
+}
+
+int32_t IsChecked(HWND page, int id) { return IsDlgButtonChecked(page, id) == BST_CHECKED ? 1 : 0; }
+
+void SetCheck(HWND page, int id, int32_t value)
+{
+    SendDlgItemMessageA(page, id, BM_SETCHECK, static_cast<WPARAM>(value), 0);
+}
+
+bool IsApply(LPARAM lParam) { return reinterpret_cast<const NMHDR *>(lParam)->code == PSN_APPLY; }
+
+// Tells the sheet that the page took its values; the apply is never refused.
+INT_PTR Applied(HWND page)
+{
+    SetWindowLongPtrA(page, DWLP_MSGRESULT, PSNRET_NOERROR);
+    return TRUE;
+}
+
+// Moves the sheet to the middle of the work area, keeping its size. Only the work area's right
+// and bottom edges count, as if it always began at the screen's top-left corner.
+void CentreOnWorkArea(HWND sheet)
+{
+    RECT area, window;
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    GetWindowRect(sheet, &window);
+    int width = window.right - window.left;
+    int height = window.bottom - window.top;
+    MoveWindow(sheet, (area.right - width) / 2, (area.bottom - height) / 2, width, height, TRUE);
+}
+
+}  // namespace
+
+INT_PTR CALLBACK BasicPageProc(HWND page, UINT message, WPARAM, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        SetDlgItemTextA(page, IDC_POP3, Settings.POP3);
+        SetDlgItemTextA(page, IDC_USER, Settings.USER);
+        SetDlgItemTextA(page, IDC_PASS, Settings.PASS);
+        ShowNumber(page, IDC_TIME, Settings.TIME);
+        // The first page is created with the sheet, the others only when first chosen.
+        CentreOnWorkArea(GetParent(page));
+        return FALSE;
+    case WM_HELP:
+        ShowControlHelp(page, lParam, kBasicHelp);
+        return FALSE;
+    case WM_NOTIFY: {
+        if (!IsApply(lParam))
+            return FALSE;
+        ReadControlText(page, IDC_POP3, Settings.POP3, sizeof Settings.POP3);
+        ReadControlText(page, IDC_USER, Settings.USER, sizeof Settings.USER);
+        ReadControlText(page, IDC_PASS, Settings.PASS, sizeof Settings.PASS);
+        char interval[kNumberTextSize];
+        ReadControlText(page, IDC_TIME, interval, sizeof interval);
+        Settings.TIME = IntervalFromText(interval);
+        SaveBasicSettings();
+        return Applied(page);
+    }
+    default:
+        return FALSE;
+    }
+}
+
+INT_PTR CALLBACK DetailPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG: {
+        ShowNumber(page, IDC_PORT, Settings.PORT);
+        SetCheck(page, IDC_APOP, Settings.APOP);
+        SetCheck(page, IDC_STCH, Settings.STCH);
+        SetCheck(page, IDC_DCHK, Settings.DCHK);
+        SetCheck(page, IDC_DMAL, Settings.DMAL);
+        char mailer[kMailerTextSize];
+        JoinMailerText(Settings.EXEC, Settings.PARA, mailer, sizeof mailer);
+        SetDlgItemTextA(page, IDC_MAILER, mailer);
+        return FALSE;
+    }
+    case WM_HELP:
+        ShowControlHelp(page, lParam, kDetailHelp);
+        return FALSE;
+    case WM_COMMAND:
+        // The path alone replaces the box: arguments that stood there are gone.
+        if (LOWORD(wParam) == IDC_CHOOSE_MAILER && ChooseMailer(page) == 1)
+            SetDlgItemTextA(page, IDC_MAILER, Settings.EXEC);
+        return FALSE;
+    case WM_NOTIFY: {
+        if (!IsApply(lParam))
+            return FALSE;
+        Settings.PORT = ReadNumber(page, IDC_PORT);  // any value, as the user wrote it
+        Settings.APOP = IsChecked(page, IDC_APOP);
+        Settings.STCH = IsChecked(page, IDC_STCH);
+        Settings.DCHK = IsChecked(page, IDC_DCHK);
+        Settings.DMAL = IsChecked(page, IDC_DMAL);
+        char mailer[kMailerTextSize] = "";
+        ReadControlText(page, IDC_MAILER, mailer, sizeof mailer);
+        // Only a text that names a program saves the group; otherwise what was just taken in
+        // waits in memory for the next save that carries it.
+        if (SplitMailerText(mailer, Settings.EXEC, sizeof Settings.EXEC, Settings.PARA, sizeof Settings.PARA) ==
+            MailerSplit::Accepted)
+            SaveDetailSettings();
+        return Applied(page);
+    }
+    default:
+        return FALSE;
+    }
+}
+
+INT_PTR CALLBACK NtpPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        SetDlgItemTextA(page, IDC_NTPS, Settings.NTPS);
+        return FALSE;
+    case WM_HELP:
+        ShowControlHelp(page, lParam, kNtpHelp);
+        return FALSE;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDC_SYNC) {
+            // The server text is taken at once, without saving; the exchange blocks the sheet.
+            ReadControlText(page, IDC_NTPS, Settings.NTPS, sizeof Settings.NTPS);
+            char report[kSyncReportSize] = "";
+            SyncClock(Settings.NTPS, report);
+            SetDlgItemTextA(page, IDC_SYNCREPORT, report);
+        }
+        return FALSE;
+    case WM_NOTIFY:
+        if (!IsApply(lParam))
+            return FALSE;
+        ReadControlText(page, IDC_NTPS, Settings.NTPS, sizeof Settings.NTPS);
+        SaveNtpSettings();
+        return Applied(page);
+    default:
+        return FALSE;
+    }
+}
+
+void ShowSettingsSheet(HWND owner)
+{
+    HINSTANCE instance = reinterpret_cast<HINSTANCE>(static_cast<LONG_PTR>(GetWindowLongA(owner, GWL_HINSTANCE)));
+    struct {
+        const char *name;
+        DLGPROC procedure;
+    } const kPages[] = {{"PAGE1", BasicPageProc}, {"PAGE2", DetailPageProc}, {"PAGE3", NtpPageProc}};
+
+    // First-version records, which every version of the common controls takes.
+    static_assert(offsetof(PROPSHEETPAGEA, pcRefParent) + sizeof(UINT *) == 40);
+    static_assert(offsetof(PROPSHEETHEADERA, pfnCallback) + sizeof(PFNPROPSHEETCALLBACK) == 40);
+    HPROPSHEETPAGE pages[3];
+    for (int i = 0; i < 3; i++) {
+        PROPSHEETPAGEA page = {PROPSHEETPAGEA_V1_SIZE};
+        page.dwFlags = PSP_DEFAULT;
+        page.hInstance = instance;
+        page.pszTemplate = kPages[i].name;
+        page.pfnDlgProc = kPages[i].procedure;
+        pages[i] = CreatePropertySheetPageA(&page);
+    }
+    PROPSHEETHEADERA header = {PROPSHEETHEADERA_V1_SIZE};
+    header.dwFlags = PSH_NOAPPLYNOW | PSH_WIZARDCONTEXTHELP;
+    header.hwndParent = owner;
+    header.hInstance = instance;
+    header.pszCaption = "Pollwick 設定";
+    header.nPages = 3;
+    header.nStartPage = 0;
+    header.phpage = pages;
+    PropertySheetA(&header);
+}
+
+int ChooseMailer(HWND owner)
+{
+    // Kept for the run: the dialog opens where the last choice was.
+    static char fileName[MAX_PATH];
+    static char fileTitle[64];
+    OPENFILENAMEA dialog = {OPENFILENAME_SIZE_VERSION_400A};
+    static_assert(offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR) == 76);
+    dialog.hwndOwner = owner;
+    dialog.lpstrFilter = "EXE files(*.exe)\0*.exe\0All Files(*.*)\0*.*\0";
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = fileName;
+    dialog.nMaxFile = sizeof fileName;
+    dialog.lpstrFileTitle = fileTitle;
+    dialog.nMaxFileTitle = sizeof fileTitle;
+    dialog.lpstrTitle = "メールソフトを登録";
+    dialog.Flags = OFN_FILEMUSTEXIST;
+    dialog.lpstrDefExt = "exe";
+    if (!GetOpenFileNameA(&dialog))
+        return 0;
+    CopyText(Settings.EXEC, sizeof Settings.EXEC, fileName);
+    return 1;
+}

@@ -1,0 +1,122 @@
+// The text rules of the settings sheet, free of platform calls.
+#include "settings/sheet_rules.h"
+
+#include <cstring>
+
+#include "shell/text.h"
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Bytes taken by the character at text: two for a lead byte with its partner, else one.
+size_t CharLength(const char *text)
+{
+    return IsCp932LeadByte(static_cast<unsigned char>(text[0])) && text[1] != '\0' ? 2 : 1;
+}
+
+bool IsExeAt(const char *text)
+{
+    return text[0] == '.' && Lower(text[1]) == 'e' && Lower(text[2]) == 'x' && Lower(text[3]) == 'e';
+}
+
+// Offset of the first ".exe" in the first length bytes, in any case, or -1. The search steps
+// over whole characters, so the second byte of a two-byte character never starts a match.
+long FindExe(const char *text, size_t length)
+{
+    for (size_t i = 0; i + 4 <= length; i += CharLength(text + i))
+        if (IsExeAt(text + i))
+            return static_cast<long>(i);
+    return -1;
+}
+
+// Copies length bytes of text as a terminated text; the caller has made sure that they fit.
+void CopyPart(char *dst, const char *text, size_t length)
+{
+    memcpy(dst, text, length);
+    dst[length] = '\0';
+}
+
+}  // namespace
+
+int32_t ReadLeadingInteger(const char *text)
+{
+    while (IsBlank(*text))
+        text++;
+    bool negative = *text == '-';
+    if (*text == '-' || *text == '+')
+        text++;
+    int64_t value = 0;
+    for (; *text >= '0' && *text <= '9'; text++) {
+        value = value * 10 + (*text - '0');
+        if (value > int64_t{INT32_MAX} + 1)
+            value = int64_t{INT32_MAX} + 1;  // far enough: the sign decides which bound it is
+    }
+    if (negative)
+        value = -value;
+    if (value > INT32_MAX)
+        return INT32_MAX;
+    return static_cast<int32_t>(value);
+}
+
+int32_t IntervalFromText(const char *text)
+{
+    int32_t minutes = ReadLeadingInteger(text);
+    if (minutes < kMinInterval)
+        return kMinInterval;
+    if (minutes > kMaxInterval)
+        return kMaxInterval;
+    return minutes;
+}
+
+MailerSplit SplitMailerText(const char *text, char *exec, size_t execSize, char *para, size_t paraSize)
+{
+    size_t length = strlen(text);
+    const char *program = text;
+    size_t programLength = 0;
+    const char *rest = nullptr;
+    const char *closing = text[0] == '"' ? strchr(text + 1, '"') : nullptr;
+    if (closing != nullptr) {
+        program = text + 1;
+        programLength = static_cast<size_t>(closing - program);
+        if (programLength < 4 || !IsExeAt(program + programLength - 4)) {
+            exec[0] = para[0] = '\0';
+            return MailerSplit::NoProgram;
+        }
+        rest = closing + 1;
+        if (*rest == ' ' || *rest == '\t')
+            rest++;
+    } else {
+        if (text[0] == '"') {
+            program++;
+            length--;
+        }
+        long at = FindExe(program, length);
+        if (at < 0) {
+            exec[0] = para[0] = '\0';
+            return MailerSplit::NoProgram;
+        }
+        programLength = static_cast<size_t>(at) + 4;
+        rest = program + programLength;
+        // The first character after ".exe" is taken as the separator, whatever it is.
+        if (*rest != '\0')
+            rest += CharLength(rest);
+    }
+    size_t restLength = strlen(rest);
+    if (programLength >= execSize || restLength >= paraSize)
+        return MailerSplit::TooLong;
+    CopyPart(exec, program, programLength);
+    CopyPart(para, rest, restLength);
+    return MailerSplit::Accepted;
+}
+
+void JoinMailerText(const char *exec, const char *para, char *text, size_t size)
+{
+    CopyText(text, size, exec);
+    if (para[0] != '\0') {
+        AppendText(text, size, " ");
+        AppendText(text, size, para);
+    }
+}

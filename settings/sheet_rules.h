@@ -1,0 +1,42 @@
+// The text rules of the settings sheet: the mail-program text, number reading, the interval's bounds.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The interval in minutes: at least one, and at most what the check timer can hold in
+// milliseconds (35791 * 60000 still fits a signed 32-bit count).
+constexpr int32_t kMinInterval = 1;
+constexpr int32_t kMaxInterval = 35791;
+
+// The mail-program box holds EXEC, a space and PARA: 259 + 1 + 255 characters and a terminator.
+constexpr size_t kMailerTextSize = 516;
+
+// The leading decimal integer of text as the C runtime's atoi reads it: white space skipped, an
+// optional sign, then digits; 0 when there are none. Values beyond 32 bits stop at the nearest
+// 32-bit bound instead of wrapping.
+int32_t ReadLeadingInteger(const char *text);
+
+// The interval the page takes from its box: the leading integer, raised to 1 and lowered to 35791.
+int32_t IntervalFromText(const char *text);
+
+enum class MailerSplit {
+    Accepted,   // exec and para hold the program and its arguments
+    NoProgram,  // no ".exe": exec and para are emptied
+    TooLong,    // a part does not fit its field: exec and para are left as they were
+};
+
+// Splits the mail-program box into the program and its arguments.
+//  - Text that starts with a double quote and has a closing one names the program between them;
+//    it is a program when that ends in ".exe". The arguments are what follows the closing
+//    quote, less one space or tab.
+//  - Otherwise the program is everything up to and including the first ".exe" (an opening quote
+//    without a partner is dropped first), and the arguments are the rest less its first
+//    character, whatever that is.
+// ".exe" is found in any mix of cases. A program longer than execSize - 1 bytes or arguments
+// longer than paraSize - 1 bytes are refused whole: a cut path or a cut argument would start
+// something else than the user wrote.
+MailerSplit SplitMailerText(const char *text, char *exec, size_t execSize, char *para, size_t paraSize);
+
+// What the box shows: exec, then a space and para only when para is not empty.
+void JoinMailerText(const char *exec, const char *para, char *text, size_t size);
