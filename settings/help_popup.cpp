@@ -68,6 +68,10 @@ LRESULT CALLBACK PopupProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
     case WM_SYSKEYDOWN:
         DestroyWindow(window);
         return 0;
+    case WM_CAPTURECHANGED:
+        if (reinterpret_cast<HWND>(lParam) != window)
+            PostMessageA(window, WM_CLOSE, 0, 0);
+        return 0;
     case WM_KILLFOCUS:
     case WM_ACTIVATE:
         // Not destroyed in the middle of a change of focus: once it is over.
@@ -145,6 +149,8 @@ void ShowOwnPopup(HWND caller, const char *text, POINT point)
     if (popupWindow != nullptr) {
         ShowWindow(popupWindow, SW_SHOW);
         UpdateWindow(popupWindow);
+        // Every click, on the popup or anywhere else, comes here first and closes it.
+        SetCapture(popupWindow);
     }
 }
 

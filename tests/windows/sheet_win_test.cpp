@@ -394,7 +394,16 @@ TEST_F(SheetTest, F1ShowsTheControlsHelpAtTheMouseUntilAKeyAClickOrTheFocusMoves
         RECT two;
         GetWindowRect(popup, &two);
         EXPECT_GT(two.bottom - two.top, one.bottom - one.top + 8);  // "\r" broke the line
-        SetCursorPos((two.left + two.right) / 2, (two.top + two.bottom) / 2);
+        // The pointer must have arrived over the popup before the button goes down: the X
+        // server moves it asynchronously.
+        POINT centre = {(two.left + two.right) / 2, (two.top + two.bottom) / 2};
+        SetCursorPos(centre.x, centre.y);
+        WaitUntil([&] {
+            POINT at;
+            GetCursorPos(&at);
+            return at.x == centre.x && at.y == centre.y && WindowFromPoint(centre) == FindPopup();
+        });
+        Sleep(100);
         INPUT click[2] = {{INPUT_MOUSE, {}}, {INPUT_MOUSE, {}}};
         click[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
         click[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
