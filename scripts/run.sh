@@ -81,7 +81,8 @@ if [ "$started_x" = 0 ] && [ "$demo" = 0 ]; then
   exec wine "$exe"
 fi
 
-wine "$exe" >/dev/null 2>&1 &
+# Wine's own trace of the sound calls tells whether the new-mail sound was asked for.
+WINEDEBUG=-all,trace+winmm wine "$exe" >/dev/null 2>"$work/winmm-trace.log" &
 wine "$probe" wait 20
 shoot() {  # the virtual desktop only
   [ "$started_x" = 1 ] || return 0
@@ -96,6 +97,11 @@ if [ "$demo" = 1 ]; then
   shoot screenshot-log.png
   echo "run: the log after the first check:"
   wine "$probe" log | iconv -f CP932 -t UTF-8 | sed 's/\r$//'
+  if grep -qi "mailbeep" "$work/winmm-trace.log"; then
+    echo "run: the count grew, so Pollwick played the \"mailbeep\" sound (PlaySound seen in Wine's trace)"
+  else
+    echo "run: no \"mailbeep\" sound was asked for"
+  fi
 fi
 if [ "$started_x" = 1 ]; then
   [ "$demo" = 1 ] || { sleep 4; shoot screenshot.png; }

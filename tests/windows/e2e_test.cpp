@@ -275,12 +275,20 @@ TEST_F(EndToEnd, CheckAtStartWhenAskedAndTheIconSurvivesARestart)
     EXPECT_EQ(StoredNumber("OLDM"), 0);
 
     // Without the start-up check nothing is checked before the interval, and the stored counts
-    // bring back the same picture.
+    // bring back the same picture. An interval the timer cannot hold is brought into range.
     PutNumber("STCH", 0);
+    PutNumber("TIME", 99999);
     window = Launch();
     EXPECT_EQ(ShownPictureSettled(2002), 2002);
     Sleep(2500);
     EXPECT_EQ(LogText().find(ConnectLine()), std::string::npos);
+    ASSERT_TRUE(Exit(window));
+    EXPECT_EQ(StoredNumber("TIME"), 35791);
+
+    PutNumber("TIME", 0);
+    PutNumber("STCH", 1);
+    window = Launch();
+    ASSERT_TRUE(WaitForLog("[system]  1 分後に再接続します...\r\n"));
     ASSERT_TRUE(Exit(window));
 }
 
