@@ -81,7 +81,7 @@ std::vector<int> Render(int id)
 
 }  // namespace
 
-int ShownPicture()
+int ShownPicture(POINT *centre)
 {
     static std::vector<int> pictures[10];
     if (pictures[1].empty())
@@ -98,8 +98,11 @@ int ShownPicture()
                     int expected = pictures[id - 2000][static_cast<size_t>(i)];
                     same = expected == -1 || static_cast<COLORREF>(expected) == s.At(x + i % 16, y + i / 16);
                 }
-                if (same)
+                if (same) {
+                    if (centre != nullptr)
+                        *centre = {x + 8, s.top + y + 8};
                     return id;
+                }
             }
         }
     return 0;

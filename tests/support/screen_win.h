@@ -9,8 +9,9 @@
 // Runs the thread's message loop for about ms milliseconds.
 void Pump(int ms);
 
-// Which of the tray pictures 2001..2009 the notification area shows now (0: none of them).
-int ShownPicture();
+// Which of the tray pictures 2001..2009 the notification area shows now (0: none of them), and
+// where its centre is on the screen.
+int ShownPicture(POINT *centre = nullptr);
 
 // The same, waiting up to three seconds for the shell, which draws in its own process, to show
 // the expected one.

@@ -329,6 +329,36 @@ TEST_F(EndToEnd, ClicksAcknowledgeAndDoubleClicksCheckOrStartTheMailer)
     ASSERT_TRUE(Exit(window));
 }
 
+// The mouse itself on the icon in the notification area, as the user would use it.
+TEST_F(EndToEnd, RealClicksOnTheIcon)
+{
+    StoreAccount(3, false);
+    PutNumber("ALLM", 3);
+    HWND window = Launch();
+    ASSERT_NE(window, nullptr);
+    ASSERT_EQ(ShownPictureSettled(2002), 2002);
+    POINT icon;
+    ASSERT_EQ(ShownPicture(&icon), 2002);
+    auto click = [&](int times) {
+        SetCursorPos(icon.x, icon.y);
+        Sleep(200);
+        for (int i = 0; i < times; i++) {
+            INPUT press[2] = {{INPUT_MOUSE, {}}, {INPUT_MOUSE, {}}};
+            press[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+            press[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+            SendInput(2, press, sizeof press[0]);
+            Sleep(60);
+        }
+    };
+    click(1);
+    EXPECT_EQ(ShownPictureSettled(2004), 2004);  // acknowledged
+    Sleep(1000);                                  // not part of a double click
+    click(2);
+    EXPECT_TRUE(WaitForLog("分後に再接続します"));  // the double click checked at once
+    EXPECT_EQ(Occurrences(LogText(), ConnectLine()), 1u);
+    ASSERT_TRUE(Exit(window));
+}
+
 TEST_F(EndToEnd, MenuCommandsAndTheirGuardsWhileTheSheetIsOpen)
 {
     StoreAccount(2, false);
