@@ -6,6 +6,7 @@ add_link_options(${POLLWICK_SANITIZE})
 add_library(pollwick_native STATIC
   ${POLLWICK_PORTABLE_SOURCES}
   mail/net_posix.cpp
+  mail/tls_none.cpp
   shell/log_posix.cpp
   settings/store_memory.cpp
   clock/local_clock_posix.cpp
@@ -29,3 +30,4 @@ if(POLLWICK_WINDOWS)
     BUILD_ALWAYS ON
   )
 endif()
+include(cmake/fuzz.cmake)

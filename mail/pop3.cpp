@@ -1,4 +1,5 @@
-// The POP3 session: USER/PASS or APOP, STAT, QUIT, each step written to the activity log.
+// The POP3 session: USER/PASS or APOP, STAT, QUIT, each step written to the activity log; in
+// plain text, after STLS, or over TLS from the connect on.
 #include "mail/pop3.h"
 
 #include <cstdint>
@@ -6,6 +7,7 @@
 
 #include "mail/md5.h"
 #include "mail/net.h"
+#include "mail/tls.h"
 #include "settings/settings.h"
 #include "shell/log.h"
 #include "shell/text.h"
@@ -18,9 +20,14 @@ const char kSystem[] = "[system] ";
 const char kSend[] = "[send] ";
 const char kRecv[] = "[recv] ";
 
+// TLSM: how the session is protected.
+enum TlsMode : int32_t { kTlsNone = 0, kTlsStls = 1, kTlsImplicit = 2 };
+
 // Working storage of one session; lives on the stack of CheckMail.
 struct Session {
     NetSocket socket;
+    bool tls;                    // the bytes go through the TLS channel
+    char greeting[kBufferSize];  // for APOP, which the STLS reply would overwrite
     char command[kBufferSize];
     char reply[kBufferSize];
     char input[kBufferSize];  // bytes received but not yet taken into a reply
@@ -42,7 +49,8 @@ void LogNetFailure(int status)
 // Sends the text in the command buffer. Logging is left to the caller, which may mask it first.
 bool SendCommand(Session *s)
 {
-    int status = NetSend(s->socket, s->command, static_cast<int>(strlen(s->command)));
+    int length = static_cast<int>(strlen(s->command));
+    int status = s->tls ? TlsSend(s->command, length) : NetSend(s->socket, s->command, length);
     if (status != 0) {
         LogNetFailure(status);
         return false;
@@ -78,9 +86,10 @@ Reply ReceiveReply(Session *s)
             }
         }
         uint64_t now = NetClockMs();
+        int wait = static_cast<int>(deadline - now);
         int received = now >= deadline ? static_cast<int>(kNetTimedOut)
-                                       : NetReceive(s->socket, s->input, sizeof s->input,
-                                                    static_cast<int>(deadline - now));
+                       : s->tls        ? TlsReceive(s->input, sizeof s->input, wait)
+                                       : NetReceive(s->socket, s->input, sizeof s->input, wait);
         if (received <= 0) {
             if (length > 0) {
                 // Show what did arrive of the unfinished line before the failure.
@@ -133,7 +142,7 @@ bool LogIn(Session *s)
     if (Settings.APOP != 0) {
         char input[kBufferSize];
         char digest[33];
-        if (!BuildApopInput(input, sizeof input, s->reply, Settings.PASS)) {
+        if (!BuildApopInput(input, sizeof input, s->greeting, Settings.PASS)) {
             AppendLog(kSystem, "Error: このサーバーはAPOP認証に対応していません\r\n");
             return false;
         }
@@ -154,10 +163,46 @@ bool LogIn(Session *s)
     return ReceiveReply(s) == kPositive;
 }
 
+bool StartTls(Session *s)
+{
+    if (!TlsStart(s->socket, Settings.POP3))
+        return false;
+    s->tls = true;
+    return true;
+}
+
+// RFC 2595: STLS, then the handshake. Nothing else is ever sent in plain text after the greeting.
+bool SwitchToTls(Session *s)
+{
+    FormatText(s->command, sizeof s->command, "STLS\r\n");
+    if (!SendCommand(s))
+        return false;
+    AppendLog(kSend, s->command);
+    Reply reply = ReceiveReply(s);
+    if (reply == kNegative)
+        AppendLog(kSystem, "Error: このサーバーはSTLSに対応していません\r\n");
+    if (reply != kPositive)
+        return false;
+    // Bytes behind the reply came before the channel existed: whoever sent them could be
+    // speaking for the server once it is encrypted.
+    if (s->inputStart < s->inputEnd) {
+        AppendLog(kSystem, "Error: STLSの応答の後に暗号化されていないデータが続いています\r\n");
+        return false;
+    }
+    return StartTls(s);
+}
+
 // The session from the connected socket on; -1 or the count.
 int Converse(Session *s)
 {
-    if (ReceiveReply(s) != kPositive || !LogIn(s))
+    if (Settings.TLSM == kTlsImplicit && !StartTls(s))
+        return -1;
+    if (ReceiveReply(s) != kPositive)
+        return -1;
+    memcpy(s->greeting, s->reply, sizeof s->greeting);
+    if (Settings.TLSM == kTlsStls && !SwitchToTls(s))
+        return -1;
+    if (!LogIn(s))
         return -1;
 
     FormatText(s->command, sizeof s->command, "STAT\r\n");
@@ -215,12 +260,20 @@ int CheckMail()
         AppendLog(kSystem, "Error: ユーザー名かパスワードに改行文字が含まれています\r\n");
         return -1;
     }
+    if (Settings.TLSM != kTlsNone && Settings.TLSM != kTlsStls && Settings.TLSM != kTlsImplicit) {
+        char line[80];
+        FormatText(line, sizeof line, "Error: 暗号化の設定 (TLSM=%d) が正しくありません\r\n",
+                   static_cast<int>(Settings.TLSM));
+        AppendLog(kSystem, line);
+        return -1;
+    }
     if (!NetStartup()) {
         AppendLog(kSystem, "Error: WSAStartup\r\n");
         return -1;
     }
 
     Session s;
+    s.tls = false;
     s.inputStart = s.inputEnd = 0;
     uint32_t address;
     if (!NetResolve(Settings.POP3, &address)) {
@@ -247,6 +300,8 @@ int CheckMail()
     else
         result = Converse(&s);
 
+    if (s.tls)
+        TlsEnd();
     NetClose(s.socket);
     NetCleanup();
     return result;

@@ -50,3 +50,9 @@
 #define IDC_NTPS_LABEL 4010
 #define IDC_CHOOSE_MAILER 6000
 #define IDC_SYNC 6001
+
+// Page 2's choice of encryption: radio buttons 3105..3107 and their group box 4011.
+#define IDC_TLS_NONE 3105
+#define IDC_TLS_STLS 3106
+#define IDC_TLS_IMPLICIT 3107
+#define IDC_TLS_GROUP 4011

@@ -8,8 +8,12 @@ packages=(
   g++-mingw-w64-i686-posix mingw-w64-tools
   wine wine32:i386 xvfb xdotool x11-utils imagemagick
   locales fonts-ipafont-gothic fonts-wine
-  dovecot-pop3d chrony python3
+  dovecot-pop3d chrony python3 openssl
+  clang libclang-rt-14-dev
 )
+# For the benchmark (bench/run.sh) only: the peers it compares with, and the delay line.
+bench_packages=(mpop fetchmail iptables iproute2 libnetfilter-queue-dev)
+[ "${POLLWICK_BENCH:-0}" = 1 ] && packages+=("${bench_packages[@]}")
 
 sudo_() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 

@@ -10,7 +10,7 @@ namespace {
 constexpr SettingsRecord kDefaults = {
     .POP3 = "", .USER = "", .PASS = "", .EXEC = "", .PARA = "",
     .PORT = 110, .TIME = 5, .APOP = 0, .STCH = 0, .DCHK = 1, .DMAL = 0, .ALLM = 0, .OLDM = 0,
-    .NTPS = "jp.pool.ntp.org", .SheetOpen = 0,
+    .NTPS = "jp.pool.ntp.org", .TLSM = 0, .SheetOpen = 0,
 };
 }  // namespace
 
@@ -32,17 +32,19 @@ struct Field {
 constexpr Field kFields[] = {
     TEXT_FIELD(POP3),   TEXT_FIELD(USER),   TEXT_FIELD(PASS),   TEXT_FIELD(EXEC),   TEXT_FIELD(PARA),
     NUMBER_FIELD(PORT), NUMBER_FIELD(TIME), NUMBER_FIELD(APOP), NUMBER_FIELD(STCH), NUMBER_FIELD(DCHK),
-    NUMBER_FIELD(DMAL), NUMBER_FIELD(ALLM), NUMBER_FIELD(OLDM), TEXT_FIELD(NTPS),
+    NUMBER_FIELD(DMAL), NUMBER_FIELD(ALLM), NUMBER_FIELD(OLDM), TEXT_FIELD(NTPS),   NUMBER_FIELD(TLSM),
 };
 
 #undef TEXT_FIELD
 #undef NUMBER_FIELD
 
-enum FieldIndex { POP3, USER, PASS, EXEC, PARA, PORT, TIME, APOP, STCH, DCHK, DMAL, ALLM, OLDM, NTPS };
+enum FieldIndex { POP3, USER, PASS, EXEC, PARA, PORT, TIME, APOP, STCH, DCHK, DMAL, ALLM, OLDM, NTPS, TLSM };
 
-constexpr FieldIndex kAll[] = {POP3, USER, PASS, EXEC, PARA, PORT, TIME, APOP, STCH, DCHK, DMAL, ALLM, OLDM, NTPS};
+// A key written before TLSM existed lacks it and loads as before: the field keeps its default.
+constexpr FieldIndex kAll[] = {POP3, USER, PASS, EXEC, PARA, PORT, TIME, APOP,
+                               STCH, DCHK, DMAL, ALLM, OLDM, NTPS, TLSM};
 constexpr FieldIndex kBasic[] = {POP3, USER, PASS, TIME};
-constexpr FieldIndex kDetail[] = {EXEC, PARA, PORT, APOP, STCH, DCHK, DMAL, ALLM, OLDM};
+constexpr FieldIndex kDetail[] = {EXEC, PARA, PORT, APOP, STCH, DCHK, DMAL, ALLM, OLDM, TLSM};
 constexpr FieldIndex kNtp[] = {NTPS};
 
 uint8_t *FieldData(const Field &field) { return reinterpret_cast<uint8_t *>(&Settings) + field.offset; }

@@ -19,6 +19,7 @@ struct SettingsRecord {
     int32_t ALLM;    // messages at the last check
     int32_t OLDM;    // messages already acknowledged
     char NTPS[256];  // NTP server, "host" or "host:port"
+    int32_t TLSM;    // 0 plain POP3, 1 STLS after the greeting, 2 TLS from the connect (POP3S)
     int32_t SheetOpen;  // 1 while the settings sheet is open; never stored
 };
 
@@ -33,5 +34,5 @@ void ResetSettings();
 void LoadSettings();
 void SaveAllSettings();
 void SaveBasicSettings();   // POP3, USER, PASS, TIME
-void SaveDetailSettings();  // EXEC, PARA, PORT, APOP, STCH, DCHK, DMAL, ALLM, OLDM
+void SaveDetailSettings();  // EXEC, PARA, PORT, APOP, STCH, DCHK, DMAL, ALLM, OLDM, TLSM
 void SaveNtpSettings();     // NTPS

@@ -36,7 +36,13 @@ const HelpText kDetailHelp[] = {
     {IDC_STCH, "Pollwick の起動と同時にメールチェックを行います"},
     {IDC_DCHK, "タスクトレイのアイコンをダブルクリックした時\r直ちにメールチェックを行います"},
     {IDC_DMAL, "タスクトレイのアイコンをダブルクリックした時\r外部メールソフトを起動します"},
+    {IDC_TLS_NONE, "暗号化せずに通信します\r（パスワードもそのまま流れます）"},
+    {IDC_TLS_STLS, "接続してからSTLSコマンドで暗号化に切り替えます\r（ポート番号は普通110のままです）"},
+    {IDC_TLS_IMPLICIT, "接続と同時に暗号化して通信します\r（ポート番号は普通995を使います）"},
 };
+
+// The encryption choices in the order of TLSM's values.
+constexpr int kTlsButtons[] = {IDC_TLS_NONE, IDC_TLS_STLS, IDC_TLS_IMPLICIT};
 
 const HelpText kNtpHelp[] = {
     {IDC_NTPS, "NTPサーバ名を入力してください"},
@@ -147,6 +153,9 @@ INT_PTR CALLBACK DetailPageProc(HWND page, UINT message, WPARAM wParam, LPARAM l
         SetCheck(page, IDC_STCH, Settings.STCH);
         SetCheck(page, IDC_DCHK, Settings.DCHK);
         SetCheck(page, IDC_DMAL, Settings.DMAL);
+        // A value no version wrote shows as no choice and stays as it is unless one is made.
+        for (int32_t mode = 0; mode < 3; mode++)
+            SetCheck(page, kTlsButtons[mode], Settings.TLSM == mode ? 1 : 0);
         char mailer[kMailerTextSize];
         JoinMailerText(Settings.EXEC, Settings.PARA, mailer, sizeof mailer);
         SetDlgItemTextA(page, IDC_MAILER, mailer);
@@ -168,6 +177,9 @@ INT_PTR CALLBACK DetailPageProc(HWND page, UINT message, WPARAM wParam, LPARAM l
         Settings.STCH = IsChecked(page, IDC_STCH);
         Settings.DCHK = IsChecked(page, IDC_DCHK);
         Settings.DMAL = IsChecked(page, IDC_DMAL);
+        for (int32_t mode = 0; mode < 3; mode++)
+            if (IsChecked(page, kTlsButtons[mode]))
+                Settings.TLSM = mode;
         char mailer[kMailerTextSize] = "";
         ReadControlText(page, IDC_MAILER, mailer, sizeof mailer);
         // Only a text that names a program saves the group; otherwise what was just taken in

@@ -17,6 +17,9 @@ HWND MainWindow;
 
 namespace {
 
+// Sent to every top-level window when the shell (and its notification area) starts anew.
+UINT TaskbarCreatedMessage;
+
 const char kClassName[] = "Pollwick";
 const char kSystem[] = "[system] ";
 
@@ -70,6 +73,7 @@ void OnCreate(HWND window)
     LoadSettings();
     // A value from the registry the timer cannot hold would check every 49 days or never.
     Settings.TIME = ClampInterval(Settings.TIME);
+    TaskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
     AddTrayIcon(window, &TrayIcon);
     SetTrayIcon(window, &TrayIcon, kIconResult + CountOffset(Settings.ALLM, Settings.OLDM));
     if (!AccountComplete()) {
@@ -135,6 +139,14 @@ void OnTrayNotify(HWND window, UINT mouseMessage)
     }
 }
 
+// After sleep the interval may have passed long ago, and the mail with it: check at once, unless
+// the user is in the settings sheet (closing it arms the timer anyway).
+void OnPowerBroadcast(HWND window, WPARAM event)
+{
+    if (event == PBT_APMRESUMEAUTOMATIC && Settings.SheetOpen != 1)
+        CheckSoon(window);
+}
+
 void CloseProgram(HWND window)
 {
     KillTimer(window, ID_CHECKTIMER);
@@ -173,7 +185,16 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         if (wParam == ID_TRAYICON)
             OnTrayNotify(window, static_cast<UINT>(lParam));
         return 0;
+    case WM_POWERBROADCAST:
+        OnPowerBroadcast(window, wParam);
+        return TRUE;
     default:
+        // A new shell has an empty notification area: the record still holds the picture and
+        // tooltip on show.
+        if (message == TaskbarCreatedMessage && message != 0) {
+            Shell_NotifyIconA(NIM_ADD, &TrayIcon);
+            return 0;
+        }
         return DefWindowProcA(window, message, wParam, lParam);
     }
 }

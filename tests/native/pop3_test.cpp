@@ -81,6 +81,34 @@ TEST_F(Pop3Test, ApopTimestampTooLongForTheInputIsRefused)
 }
 
 // A negative reply at any stage ends the session there, without QUIT.
+// Without the platform's TLS the encrypted modes end before anything but STLS is sent; a mode
+// no version knows is refused before connecting.
+TEST_F(Pop3Test, TlsModesWithoutTlsNeverFallBackToPlainText)
+{
+    {
+        FaultServer server({Send("+OK ready\r\n"), ReadLine(), Send("+OK begin\r\n"), Pause(500)});
+        UseAccount("127.0.0.1", server.Port(), "u", "secret");
+        Settings.TLSM = 1;
+        EXPECT_EQ(CheckMail(), -1);
+        EXPECT_EQ(server.Received(), "STLS\r\n");
+        EXPECT_EQ(LoggedLines(), (Lines{ConnectLine(server.Port()), "[recv] +OK ready\r\n", "[send] STLS\r\n",
+                                        "[recv] +OK begin\r\n",
+                                        "[system] Error: この環境ではTLS（暗号化通信）を使えません\r\n"}));
+    }
+    {
+        FaultServer server({Send("+OK ready\r\n"), Pause(500)});
+        UseAccount("127.0.0.1", server.Port(), "u", "secret");
+        Settings.TLSM = 2;
+        EXPECT_EQ(CheckMail(), -1);
+        EXPECT_EQ(server.Received(), "");
+        EXPECT_EQ(LoggedLines().size(), 2u);
+    }
+    UseAccount("127.0.0.1", 9, "u", "secret");
+    Settings.TLSM = 3;
+    EXPECT_EQ(CheckMail(), -1);
+    EXPECT_EQ(LoggedLines(), (Lines{"[system] Error: 暗号化の設定 (TLSM=3) が正しくありません\r\n"}));
+}
+
 TEST_F(Pop3Test, NegativeReplyAtEachStageEndsTheSession)
 {
     const std::string sent[] = {"", "USER u\r\n", "USER u\r\nPASS p\r\n", "USER u\r\nPASS p\r\nSTAT\r\n",

@@ -46,13 +46,14 @@ TEST_F(SettingsTest, EachGroupWritesItsValuesInOrderAtFullWidth)
     SaveDetailSettings();
     SaveNtpSettings();
     EXPECT_EQ(StoredNames(), (std::vector<std::string>{"POP3", "USER", "PASS", "TIME", "EXEC", "PARA", "PORT", "APOP",
-                                                       "STCH", "DCHK", "DMAL", "ALLM", "OLDM", "NTPS"}));
+                                                       "STCH", "DCHK", "DMAL", "ALLM", "OLDM", "TLSM", "NTPS"}));
     ClearMemoryStore();
     SaveAllSettings();
     EXPECT_EQ(StoredNames(), (std::vector<std::string>{"POP3", "USER", "PASS", "EXEC", "PARA", "PORT", "TIME", "APOP",
-                                                       "STCH", "DCHK", "DMAL", "ALLM", "OLDM", "NTPS"}));
+                                                       "STCH", "DCHK", "DMAL", "ALLM", "OLDM", "NTPS", "TLSM"}));
     const std::pair<const char *, uint32_t> widths[] = {{"POP3", 256}, {"USER", 64}, {"PASS", 64}, {"EXEC", 260},
-                                                        {"PARA", 256}, {"NTPS", 256}, {"PORT", 4}, {"OLDM", 4}};
+                                                        {"PARA", 256}, {"NTPS", 256}, {"PORT", 4}, {"OLDM", 4},
+                                                        {"TLSM", 4}};
     for (auto [name, width] : widths)
         EXPECT_EQ(FindMemoryValue(name)->size, width) << name;
     EXPECT_EQ(FindMemoryValue("POP3")->type, StoreType::Text);
@@ -66,9 +67,11 @@ TEST_F(SettingsTest, RoundTripIncludingNegativeAndOutOfRangeNumbers)
     Settings.ALLM = -1;
     Settings.TIME = 0;
     Settings.PORT = 65536 + 110;
+    Settings.TLSM = 2;
     SaveAllSettings();
     ResetSettings();
     LoadSettings();
+    EXPECT_EQ(Settings.TLSM, 2);
     EXPECT_STREQ(Settings.POP3, "pop.example.jp");
     EXPECT_STREQ(Settings.PASS, "パスワード");
     EXPECT_EQ(Settings.ALLM, -1);

@@ -251,7 +251,7 @@ TEST_F(EndToEnd, FirstStartAsksForTheAccountBeforeAnythingElse)
         EXPECT_EQ(StoredLength(name), 64) << name;
     for (const char *name : {"PARA"})
         EXPECT_EQ(StoredLength(name), 256) << name;
-    for (const char *name : {"PORT", "TIME", "APOP", "STCH", "DCHK", "DMAL", "ALLM", "OLDM"})
+    for (const char *name : {"PORT", "TIME", "APOP", "STCH", "DCHK", "DMAL", "ALLM", "OLDM", "TLSM"})
         EXPECT_EQ(StoredLength(name), 4) << name;
     EXPECT_EQ(StoredNumber("PORT"), 110);
     EXPECT_EQ(StoredNumber("TIME"), 5);
@@ -409,6 +409,56 @@ TEST_F(EndToEnd, MenuCommandsAndTheirGuardsWhileTheSheetIsOpen)
     EXPECT_TRUE(WaitFor([] { return IsWindowVisible(FindDialog("Pollwick ログ")) != FALSE; }, 5000));
 
     ASSERT_TRUE(Exit(window));  // 終了
+}
+
+TEST_F(EndToEnd, TheIconComesBackWithANewShellAndResumeChecksAtOnce)
+{
+    StoreAccount(3, false);
+    PutNumber("ALLM", 3);
+    HWND window = Launch();
+    ASSERT_NE(window, nullptr);
+    ASSERT_EQ(ShownPictureSettled(2002), 2002);
+
+    // A shell that starts anew knows no icons: take ours away as a crash of the shell would,
+    // then announce the new shell. The icon returns with the picture it had, not the first one.
+    NOTIFYICONDATAA icon = {};
+    icon.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    icon.hWnd = window;
+    icon.uID = kTrayId;
+    ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &icon));
+    EXPECT_TRUE(WaitFor([] { return ShownPicture() == 0; }, 5000));
+    DWORD_PTR answer = 0;
+    SendMessageTimeoutA(window, RegisterWindowMessageA("TaskbarCreated"), 0, 0, SMTO_ABORTIFHUNG, 5000, &answer);
+    EXPECT_EQ(ShownPictureSettled(2002), 2002);
+
+    // Going to sleep does nothing; waking up checks at once and arms the interval again.
+    SendMessageTimeoutA(window, WM_POWERBROADCAST, PBT_APMSUSPEND, 0, SMTO_ABORTIFHUNG, 5000, &answer);
+    Sleep(1500);
+    EXPECT_EQ(LogText().find(ConnectLine()), std::string::npos);
+    SendMessageTimeoutA(window, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0, SMTO_ABORTIFHUNG, 5000, &answer);
+    ASSERT_TRUE(WaitForLog("[system]  5 分後に再接続します...\r\n"));
+    EXPECT_EQ(Occurrences(LogText(), ConnectLine()), 1u);
+
+    // Not while the settings sheet is open.
+    PostMessageA(window, WM_COMMAND, 203, 0);
+    HWND sheet = WaitDialog("Pollwick 設定");
+    ASSERT_NE(sheet, nullptr);
+    SendMessageTimeoutA(window, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0, SMTO_ABORTIFHUNG, 5000, &answer);
+    Sleep(2000);
+    EXPECT_EQ(Occurrences(LogText(), ConnectLine()), 1u);
+    PostMessageA(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+    EXPECT_TRUE(WaitForLog("[system] 設定終了： 5 分後に再接続します...\r\n"));
+    EXPECT_EQ(Occurrences(LogText(), ConnectLine()), 1u);
+    ASSERT_TRUE(Exit(window));
+
+    // STLS asked of a server without it: the check fails before the login, with the error picture.
+    PutNumber("TLSM", 1);
+    window = Launch();
+    PostMessageA(window, WM_COMMAND, 202, 0);
+    ASSERT_TRUE(WaitForLog("[system] Error: このサーバーはSTLSに対応していません\r\n"));
+    EXPECT_EQ(LogText().find("[send] USER"), std::string::npos);
+    EXPECT_EQ(ShownPictureSettled(2009), 2009);
+    ASSERT_TRUE(Exit(window));
 }
 
 TEST_F(EndToEnd, EndOfSessionSavesAndTwoInstancesRunSideBySide)

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "settings/settings.h"
 #include "settings/store_win32.h"
@@ -85,7 +86,7 @@ TEST_F(RegistryTest, SaveAllWritesFourteenValuesOfFullWidth)
     }
     EXPECT_EQ(Query("POP3").data, std::string(256, '\0'));  // empty, yet the whole field
     EXPECT_EQ(Query("USER").data.substr(0, 9), std::string("ユーザー\0", 9));
-    for (const char *name : {"PORT", "TIME", "APOP", "STCH", "DCHK", "DMAL", "ALLM", "OLDM"}) {
+    for (const char *name : {"PORT", "TIME", "APOP", "STCH", "DCHK", "DMAL", "ALLM", "OLDM", "TLSM"}) {
         Stored stored = Query(name);
         EXPECT_EQ(stored.type, static_cast<DWORD>(REG_DWORD)) << name;
         EXPECT_EQ(stored.length, 4u) << name;
@@ -104,6 +105,43 @@ TEST_F(RegistryTest, GroupsWriteOnlyTheirOwnValues)
     EXPECT_EQ(Query("PORT").status, ERROR_FILE_NOT_FOUND);
     SaveDetailSettings();
     EXPECT_EQ(Query("OLDM").status, ERROR_SUCCESS);
+}
+
+// A key from a version without encryption: every value loads as before, TLSM stays plain, and the
+// next save adds it beside the rest.
+TEST_F(RegistryTest, KeyWrittenBeforeTlsmLoadsUnchangedAndGainsIt)
+{
+    strcpy(Settings.POP3, "pop.example.jp");
+    strcpy(Settings.PASS, "old-pass");
+    Settings.PORT = 995;
+    Settings.APOP = 1;
+    Settings.ALLM = 7;
+    SaveAllSettings();
+    HKEY key;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kTestKey, 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteValueA(key, "TLSM"), ERROR_SUCCESS);
+    RegCloseKey(key);
+    const char *const olderNames[] = {"POP3", "USER", "PASS", "EXEC", "PARA", "PORT", "TIME",
+                                      "APOP", "STCH", "DCHK", "DMAL", "ALLM", "OLDM", "NTPS"};
+    std::vector<Stored> before;
+    for (const char *name : olderNames)
+        before.push_back(Query(name));
+    ResetSettings();
+    LoadSettings();
+    EXPECT_EQ(Settings.TLSM, 0);
+    EXPECT_STREQ(Settings.POP3, "pop.example.jp");
+    EXPECT_STREQ(Settings.PASS, "old-pass");
+    EXPECT_EQ(Settings.PORT, 995);
+    EXPECT_EQ(Settings.APOP, 1);
+    EXPECT_EQ(Settings.ALLM, 7);
+
+    Settings.TLSM = 1;
+    SaveDetailSettings();
+    Stored mode = Query("TLSM");
+    EXPECT_EQ(mode.type, static_cast<DWORD>(REG_DWORD));
+    EXPECT_EQ(mode.data, std::string("\x01\0\0\0", 4));
+    for (size_t i = 0; i < before.size(); i++)
+        EXPECT_EQ(Query(olderNames[i]).data, before[i].data) << olderNames[i];
 }
 
 TEST_F(RegistryTest, ShortenedPasswordLoadsAsTheNewOne)

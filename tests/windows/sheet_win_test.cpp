@@ -287,7 +287,7 @@ TEST_F(SheetTest, OkWithOnlyPageOneOpenedWritesTheBasicGroupAlone)
     EXPECT_EQ(Stored("USER", 64), "ユーザー");
     EXPECT_EQ(Stored("PASS", 64), "s3cret");
     EXPECT_EQ(Stored("TIME"), "1");
-    for (const char *name : {"EXEC", "PARA", "PORT", "APOP", "STCH", "DCHK", "DMAL", "ALLM", "OLDM", "NTPS"})
+    for (const char *name : {"EXEC", "PARA", "PORT", "APOP", "STCH", "DCHK", "DMAL", "ALLM", "OLDM", "NTPS", "TLSM"})
         EXPECT_EQ(Stored(name), "absent") << name;
 
     RunSheet([](HWND sheet) {
@@ -310,6 +310,11 @@ TEST_F(SheetTest, PageTwoWritesItsGroupOnlyWhenTheMailProgramIsAccepted)
         EXPECT_EQ(Read(page, IDC_PORT), "110");
         EXPECT_EQ(Read(page, IDC_MAILER), "C:\\old\\mail.exe -x");
         EXPECT_TRUE(Checked(page, IDC_DCHK));
+        EXPECT_TRUE(Checked(page, IDC_TLS_NONE));
+        Click(page, IDC_TLS_IMPLICIT);
+        Click(page, IDC_TLS_STLS);
+        EXPECT_FALSE(Checked(page, IDC_TLS_IMPLICIT));  // one group of three, apart from the other two
+        EXPECT_FALSE(Checked(page, IDC_TLS_NONE));
         Type(page, IDC_PORT, "995");
         Click(page, IDC_APOP);
         Click(page, IDC_STCH);
@@ -319,7 +324,8 @@ TEST_F(SheetTest, PageTwoWritesItsGroupOnlyWhenTheMailProgramIsAccepted)
         Press(sheet, PSBTN_OK);
     });
     const std::pair<const char *, std::string> stored[] = {
-        {"PORT", "995"}, {"APOP", "1"}, {"STCH", "1"}, {"DCHK", "0"}, {"DMAL", "1"}, {"ALLM", "4"}, {"OLDM", "2"}};
+        {"PORT", "995"}, {"APOP", "1"}, {"STCH", "1"}, {"DCHK", "0"}, {"DMAL", "1"}, {"ALLM", "4"}, {"OLDM", "2"},
+        {"TLSM", "1"}};
     for (const auto &[name, value] : stored)
         EXPECT_EQ(Stored(name), value) << name;
     EXPECT_EQ(Stored("EXEC", 260), "C:\\Program Files\\Mail\\MAILER.EXE");
@@ -331,11 +337,12 @@ TEST_F(SheetTest, PageTwoWritesItsGroupOnlyWhenTheMailProgramIsAccepted)
     RunSheet([](HWND sheet) {
         HWND page = ShowPage(sheet, 1);
         EXPECT_EQ(Read(page, IDC_MAILER), "C:\\Program Files\\Mail\\MAILER.EXE /check");
+        EXPECT_TRUE(Checked(page, IDC_TLS_STLS));
         Type(page, IDC_PORT, "70000");
         Type(page, IDC_MAILER, "mailer -x");
         Press(sheet, PSBTN_OK);
     });
-    for (const char *name : {"EXEC", "PARA", "PORT", "APOP", "STCH", "DCHK", "DMAL", "ALLM", "OLDM"})
+    for (const char *name : {"EXEC", "PARA", "PORT", "APOP", "STCH", "DCHK", "DMAL", "ALLM", "OLDM", "TLSM"})
         EXPECT_EQ(Stored(name), "absent") << name;
     EXPECT_NE(Stored("TIME"), "absent");
     EXPECT_EQ(Settings.PORT, 70000);
@@ -482,6 +489,7 @@ TEST_F(SheetTest, Screenshots)
     CopyText(Settings.EXEC, sizeof Settings.EXEC, "C:\\Program Files\\Mail\\mailer.exe");
     CopyText(Settings.PARA, sizeof Settings.PARA, "/check");
     Settings.APOP = 1;
+    Settings.TLSM = 1;
     const std::string server = "127.0.0.1:" + std::to_string(ChronyPort());
     RunSheet([&](HWND sheet) {
         for (int i = 0; i < 3; i++) {

@@ -1,0 +1,390 @@
+// TLS through SChannel (SSPI), which ships with Windows. The certificate is checked by us, with
+// the system's chain engine and its SSL policy, so that the same rules hold wherever SChannel
+// comes from: a trusted chain, valid dates, and a name that matches the server's.
+#define SECURITY_WIN32
+#include <windows.h>
+#include <security.h>
+#include <schannel.h>
+#include <wincrypt.h>
+
+#include <cstring>
+
+#include "mail/tls.h"
+#include "shell/log.h"
+#include "shell/text.h"
+
+namespace {
+
+const char kSystem[] = "[system] ";
+
+// A whole record with its header and trailer fits, with room to spare.
+constexpr int kRecordRoom = 16384 + 2048 + 512;
+
+struct Channel {
+    NetSocket socket;
+    bool haveCredentials;
+    bool haveContext;
+    CredHandle credentials;
+    CtxtHandle context;
+    SecPkgContext_StreamSizes sizes;
+    char incoming[2 * kRecordRoom];  // bytes received and not yet taken by SChannel
+    int incomingLength;
+    char plain[kRecordRoom];         // decrypted bytes not yet handed out
+    int plainStart;
+    int plainEnd;
+    char outgoing[kRecordRoom];
+};
+
+Channel channel;
+
+constexpr DWORD kContextFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
+                                ISC_REQ_EXTENDED_ERROR | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM;
+
+void LogError(const char *format, unsigned long code)
+{
+    char line[160];
+    FormatText(line, sizeof line, format, code);
+    AppendLog(kSystem, line);
+}
+
+// Sends a token SChannel made and gives its memory back.
+bool SendToken(SecBuffer *token)
+{
+    bool sent = true;
+    if (token->pvBuffer != nullptr && token->cbBuffer > 0)
+        sent = NetSend(channel.socket, static_cast<const char *>(token->pvBuffer),
+                       static_cast<int>(token->cbBuffer)) == 0;
+    if (token->pvBuffer != nullptr)
+        FreeContextBuffer(token->pvBuffer);
+    token->pvBuffer = nullptr;
+    return sent;
+}
+
+// More bytes from the socket behind what is waiting: the count, or a NetStatus.
+int ReceiveMore(uint64_t deadline)
+{
+    int room = static_cast<int>(sizeof channel.incoming) - channel.incomingLength;
+    if (room <= 0)
+        return kNetFailed;
+    uint64_t now = NetClockMs();
+    if (now >= deadline)
+        return kNetTimedOut;
+    int received = NetReceive(channel.socket, channel.incoming + channel.incomingLength, room,
+                              static_cast<int>(deadline - now));
+    if (received > 0)
+        channel.incomingLength += received;
+    return received;
+}
+
+// Keeps what SChannel left over (the start of the next record) at the front of the buffer.
+void KeepExtra(const SecBuffer &extra)
+{
+    if (extra.BufferType == SECBUFFER_EXTRA && extra.cbBuffer > 0) {
+        memmove(channel.incoming, channel.incoming + channel.incomingLength - extra.cbBuffer, extra.cbBuffer);
+        channel.incomingLength = static_cast<int>(extra.cbBuffer);
+    } else {
+        channel.incomingLength = 0;
+    }
+}
+
+// The handshake from the first token on, or again when the server asks for it. A failure is
+// logged here.
+bool Negotiate(const char *host, bool first)
+{
+    uint64_t deadline = NetClockMs() + static_cast<uint64_t>(NetTimeoutMs);
+    SECURITY_STATUS status = SEC_I_CONTINUE_NEEDED;
+    bool needInput = !first && channel.incomingLength == 0;  // the first call makes the hello
+    for (;;) {
+        if (needInput) {
+            int received = ReceiveMore(deadline);
+            if (received <= 0) {
+                if (received == kNetTimedOut)
+                    AppendLog(kSystem, "Error: TLSのハンドシェイク中にタイムアウトしました\r\n");
+                else if (received == kNetClosed)
+                    AppendLog(kSystem, "Error: TLSのハンドシェイク中にサーバーが接続を切断しました\r\n");
+                else
+                    AppendLog(kSystem, "Error: TLSのハンドシェイク中に通信に失敗しました\r\n");
+                return false;
+            }
+        }
+        SecBuffer input[2] = {{static_cast<unsigned long>(channel.incomingLength), SECBUFFER_TOKEN, channel.incoming},
+                              {0, SECBUFFER_EMPTY, nullptr}};
+        SecBufferDesc inputDesc = {SECBUFFER_VERSION, 2, input};
+        SecBuffer output[1] = {{0, SECBUFFER_TOKEN, nullptr}};
+        SecBufferDesc outputDesc = {SECBUFFER_VERSION, 1, output};
+        unsigned long attributes = 0;
+        char *target = const_cast<char *>(host);
+        status = InitializeSecurityContextA(&channel.credentials, first ? nullptr : &channel.context, target,
+                                            kContextFlags, 0, 0, first ? nullptr : &inputDesc, 0,
+                                            &channel.context, &outputDesc, &attributes, nullptr);
+        if (first)
+            channel.haveContext = status == SEC_I_CONTINUE_NEEDED || status == SEC_E_OK;
+        first = false;
+        // A failure may come with an alert for the server: it goes out before we stop.
+        if (!SendToken(&output[0]) && !FAILED(status)) {
+            AppendLog(kSystem, "Error: TLSのハンドシェイク中に通信に失敗しました\r\n");
+            return false;
+        }
+        if (status == SEC_E_INCOMPLETE_MESSAGE) {
+            needInput = true;
+            continue;
+        }
+        if (FAILED(status)) {
+            LogError("Error: TLSのハンドシェイクに失敗しました (0x%08lX)\r\n", static_cast<unsigned long>(status));
+            return false;
+        }
+        KeepExtra(input[1]);
+        if (status == SEC_E_OK)
+            return true;
+        // SEC_I_CONTINUE_NEEDED, or SEC_I_INCOMPLETE_CREDENTIALS: we have no certificate to show
+        // and go on without one. Bytes left over are the next message already.
+        needInput = channel.incomingLength == 0;
+    }
+}
+
+// The server's certificate against the trust store and the host name; 0 when it holds.
+DWORD CheckCertificate(const char *host)
+{
+    PCCERT_CONTEXT certificate = nullptr;
+    if (QueryContextAttributesA(&channel.context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) != SEC_E_OK ||
+        certificate == nullptr)
+        return static_cast<DWORD>(SEC_E_CERT_UNKNOWN);
+    char serverAuth[] = szOID_PKIX_KP_SERVER_AUTH;
+    LPSTR usages[] = {serverAuth};
+    CERT_CHAIN_PARA chainPara = {};
+    chainPara.cbSize = sizeof chainPara;
+    chainPara.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
+    chainPara.RequestedUsage.Usage.cUsageIdentifier = 1;
+    chainPara.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+    PCCERT_CHAIN_CONTEXT chain = nullptr;
+    DWORD result = 0;
+    if (!CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara, 0, nullptr,
+                                 &chain)) {
+        result = GetLastError();
+    } else {
+        wchar_t name[256];
+        if (MultiByteToWideChar(CP_ACP, 0, host, -1, name, 256) == 0)
+            name[0] = L'\0';
+        HTTPSPolicyCallbackData https = {};
+        https.cbStruct = sizeof https;
+        https.dwAuthType = AUTHTYPE_SERVER;
+        https.pwszServerName = name;
+        CERT_CHAIN_POLICY_PARA policy = {};
+        policy.cbSize = sizeof policy;
+        policy.pvExtraPolicyPara = &https;
+        CERT_CHAIN_POLICY_STATUS verdict = {};
+        verdict.cbSize = sizeof verdict;
+        if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &verdict))
+            result = GetLastError();
+        else
+            result = verdict.dwError;
+        CertFreeCertificateChain(chain);
+    }
+    CertFreeCertificateContext(certificate);
+    return result;
+}
+
+void LogCertificateError(DWORD error)
+{
+    switch (static_cast<HRESULT>(error)) {
+    case CERT_E_UNTRUSTEDROOT:
+    case CERT_E_CHAINING:
+    case TRUST_E_CERT_SIGNATURE:
+        AppendLog(kSystem, "Error: サーバーの証明書は信頼された発行元のものではありません\r\n");
+        break;
+    case CERT_E_CN_NO_MATCH:
+        AppendLog(kSystem, "Error: サーバーの証明書の名前がPOP3サーバ名と一致しません\r\n");
+        break;
+    case CERT_E_EXPIRED:
+        AppendLog(kSystem, "Error: サーバーの証明書の有効期限が切れています\r\n");
+        break;
+    default: LogError("Error: サーバーの証明書を確認できません (0x%08lX)\r\n", error); break;
+    }
+}
+
+const char *ProtocolName(DWORD protocol)
+{
+    if (protocol & SP_PROT_TLS1_3_CLIENT)
+        return "TLS 1.3";
+    if (protocol & SP_PROT_TLS1_2_CLIENT)
+        return "TLS 1.2";
+    if (protocol & SP_PROT_TLS1_1_CLIENT)
+        return "TLS 1.1";
+    if (protocol & SP_PROT_TLS1_0_CLIENT)
+        return "TLS 1.0";
+    return "SSL";
+}
+
+const char *AlgorithmName(ALG_ID algorithm)
+{
+    switch (algorithm) {
+    case CALG_AES_128: return "AES";
+    case CALG_AES_256: return "AES";
+    case CALG_3DES: return "3DES";
+    case CALG_RC4: return "RC4";
+    case CALG_SHA1: return "SHA1";
+    case CALG_SHA_256: return "SHA256";
+    case CALG_SHA_384: return "SHA384";
+    case CALG_SHA_512: return "SHA512";
+    case CALG_MD5: return "MD5";
+    default: return "?";
+    }
+}
+
+// "[system] TLS 1.2 で暗号化しました (TLS_ECDHE_RSA_WITH_AES_256_GCM_SHA384)": the suite's name
+// where the platform tells it, else the bulk cipher, its strength and the hash.
+void LogConnection()
+{
+    SecPkgContext_ConnectionInfo info = {};
+    QueryContextAttributesA(&channel.context, SECPKG_ATTR_CONNECTION_INFO, &info);
+    char line[200];
+    SecPkgContext_CipherInfo suite = {};
+    suite.dwVersion = SECPKGCONTEXT_CIPHERINFO_V1;
+    bool known = false;
+    if (QueryContextAttributesA(&channel.context, SECPKG_ATTR_CIPHER_INFO, &suite) == SEC_E_OK &&
+        suite.szCipherSuite[0] != L'\0') {
+        char name[80];
+        if (WideCharToMultiByte(CP_ACP, 0, suite.szCipherSuite, -1, name, sizeof name, nullptr, nullptr) == 0)
+            name[0] = '\0';
+        known = name[0] != '\0' && strchr(name, '<') == nullptr;  // Wine may leave a part unnamed
+        if (known)
+            FormatText(line, sizeof line, "%s で暗号化しました (%s)\r\n", ProtocolName(info.dwProtocol), name);
+    }
+    if (!known) {
+        FormatText(line, sizeof line, "%s で暗号化しました (%s %lu bit, %s)\r\n", ProtocolName(info.dwProtocol),
+                   AlgorithmName(info.aiCipher), static_cast<unsigned long>(info.dwCipherStrength),
+                   AlgorithmName(info.aiHash));
+    }
+    AppendLog(kSystem, line);
+}
+
+}  // namespace
+
+bool TlsStart(NetSocket socket, const char *host)
+{
+    TlsEnd();
+    channel.socket = socket;
+    SCHANNEL_CRED wanted = {};
+    wanted.dwVersion = SCHANNEL_CRED_VERSION;
+    // We check the certificate ourselves, right after the handshake and before any word of the
+    // session; the platform's protocol versions and ciphers are taken as they are set.
+    wanted.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
+    char package[] = UNISP_NAME_A;
+    TimeStamp expiry;
+    SECURITY_STATUS status = AcquireCredentialsHandleA(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr, &wanted,
+                                                       nullptr, nullptr, &channel.credentials, &expiry);
+    if (status != SEC_E_OK) {
+        LogError("Error: TLSを使えません (0x%08lX)\r\n", static_cast<unsigned long>(status));
+        return false;
+    }
+    channel.haveCredentials = true;
+    if (!Negotiate(host, true)) {
+        TlsEnd();
+        return false;
+    }
+    DWORD certificate = CheckCertificate(host);
+    if (certificate != 0) {
+        LogCertificateError(certificate);
+        TlsEnd();
+        return false;
+    }
+    if (QueryContextAttributesA(&channel.context, SECPKG_ATTR_STREAM_SIZES, &channel.sizes) != SEC_E_OK) {
+        AppendLog(kSystem, "Error: TLSの接続情報を得られません\r\n");
+        TlsEnd();
+        return false;
+    }
+    LogConnection();
+    return true;
+}
+
+int TlsSend(const char *data, int length)
+{
+    int maximum = static_cast<int>(channel.sizes.cbMaximumMessage);
+    int room = static_cast<int>(sizeof channel.outgoing - channel.sizes.cbHeader - channel.sizes.cbTrailer);
+    if (maximum > room)
+        maximum = room;
+    for (int sent = 0; sent < length;) {
+        int part = length - sent < maximum ? length - sent : maximum;
+        char *header = channel.outgoing;
+        char *body = header + channel.sizes.cbHeader;
+        memcpy(body, data + sent, static_cast<size_t>(part));
+        SecBuffer buffers[4] = {{channel.sizes.cbHeader, SECBUFFER_STREAM_HEADER, header},
+                                {static_cast<unsigned long>(part), SECBUFFER_DATA, body},
+                                {channel.sizes.cbTrailer, SECBUFFER_STREAM_TRAILER, body + part},
+                                {0, SECBUFFER_EMPTY, nullptr}};
+        SecBufferDesc desc = {SECBUFFER_VERSION, 4, buffers};
+        SECURITY_STATUS status = EncryptMessage(&channel.context, 0, &desc, 0);
+        // The clear copy must not outlive the record (it may be the password).
+        if (status != SEC_E_OK) {
+            SecureZeroMemory(body, static_cast<size_t>(part));
+            return kNetFailed;
+        }
+        int total = static_cast<int>(buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer);
+        int result = NetSend(channel.socket, channel.outgoing, total);
+        if (result != 0)
+            return result;
+        sent += part;
+    }
+    return 0;
+}
+
+int TlsReceive(char *buffer, int capacity, int waitMs)
+{
+    uint64_t deadline = NetClockMs() + static_cast<uint64_t>(waitMs);
+    while (channel.plainStart == channel.plainEnd) {
+        if (channel.incomingLength > 0) {
+            SecBuffer buffers[4] = {{static_cast<unsigned long>(channel.incomingLength), SECBUFFER_DATA, channel.incoming},
+                                    {0, SECBUFFER_EMPTY, nullptr},
+                                    {0, SECBUFFER_EMPTY, nullptr},
+                                    {0, SECBUFFER_EMPTY, nullptr}};
+            SecBufferDesc desc = {SECBUFFER_VERSION, 4, buffers};
+            SECURITY_STATUS status = DecryptMessage(&channel.context, &desc, 0, nullptr);
+            if (status == SEC_E_OK || status == SEC_I_RENEGOTIATE) {
+                const SecBuffer *extra = nullptr;
+                for (const SecBuffer &b : buffers) {
+                    if (b.BufferType == SECBUFFER_DATA && b.cbBuffer > 0 && b.cbBuffer <= sizeof channel.plain) {
+                        memcpy(channel.plain, b.pvBuffer, b.cbBuffer);
+                        channel.plainStart = 0;
+                        channel.plainEnd = static_cast<int>(b.cbBuffer);
+                    }
+                    if (b.BufferType == SECBUFFER_EXTRA)
+                        extra = &b;
+                }
+                if (extra != nullptr)
+                    KeepExtra(*extra);
+                else
+                    channel.incomingLength = 0;
+                // A message of the handshake after it ended (a TLS 1.3 ticket, say) goes back to
+                // the handshake, which hands the rest of the bytes on.
+                if (status == SEC_I_RENEGOTIATE && !Negotiate(nullptr, false))
+                    return kNetFailed;
+                continue;
+            }
+            if (status == SEC_I_CONTEXT_EXPIRED)
+                return kNetClosed;  // the server ended the channel
+            if (status != SEC_E_INCOMPLETE_MESSAGE)
+                return kNetFailed;
+        }
+        int received = ReceiveMore(deadline);
+        if (received <= 0)
+            return received;
+    }
+    int count = channel.plainEnd - channel.plainStart;
+    if (count > capacity)
+        count = capacity;
+    memcpy(buffer, channel.plain + channel.plainStart, static_cast<size_t>(count));
+    channel.plainStart += count;
+    return count;
+}
+
+void TlsEnd()
+{
+    if (channel.haveContext)
+        DeleteSecurityContext(&channel.context);
+    if (channel.haveCredentials)
+        FreeCredentialsHandle(&channel.credentials);
+    channel.haveContext = channel.haveCredentials = false;
+    channel.incomingLength = channel.plainStart = channel.plainEnd = 0;
+    SecureZeroMemory(channel.plain, sizeof channel.plain);
+    SecureZeroMemory(channel.outgoing, sizeof channel.outgoing);
+}
