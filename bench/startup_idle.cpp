@@ -25,31 +25,10 @@ void PutValue(const char *name, DWORD type, const void *data, DWORD size)
     RegCloseKey(key);
 }
 
-std::string Program()
-{
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string text = path;
-    text = text.substr(0, text.find_last_of("\\/"));
-    return "\"" + text.substr(0, text.find_last_of("\\/")) + "\\pollwick.exe\"";
-}
-
-BOOL CALLBACK FindMain(HWND window, LPARAM data)
-{
-    auto *f = reinterpret_cast<std::pair<DWORD, HWND> *>(data);
-    DWORD pid;
-    GetWindowThreadProcessId(window, &pid);
-    char name[64];
-    GetClassNameA(window, name, sizeof name);
-    if (pid == f->first && strcmp(name, "Pollwick") == 0)
-        f->second = window;
-    return TRUE;
-}
-
 // Launches the program; the milliseconds until its picture shows, or -1.
 double Launch(PROCESS_INFORMATION *process)
 {
-    std::string command = Program();
+    std::string command = ProgramCommandLine();
     STARTUPINFOA startup = {sizeof startup};
     LARGE_INTEGER frequency, start, now;
     QueryPerformanceFrequency(&frequency);
@@ -68,10 +47,9 @@ double Launch(PROCESS_INFORMATION *process)
 
 bool Exit(PROCESS_INFORMATION *process)
 {
-    std::pair<DWORD, HWND> search(process->dwProcessId, nullptr);
-    EnumWindows(FindMain, reinterpret_cast<LPARAM>(&search));
-    if (search.second != nullptr)
-        PostMessageA(search.second, WM_COMMAND, 201, 0);  // 終了
+    HWND window = FindProgramWindow(process->dwProcessId);
+    if (window != nullptr)
+        PostMessageA(window, WM_COMMAND, 201, 0);  // 終了
     bool ended = WaitForSingleObject(process->hProcess, 10000) == WAIT_OBJECT_0;
     if (!ended)
         TerminateProcess(process->hProcess, 1);

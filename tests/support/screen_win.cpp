@@ -2,6 +2,8 @@
 #include "tests/support/screen_win.h"
 
 #include <cstdio>
+#include <cstring>
+#include <utility>
 
 #include "tests/support/test_support.h"
 
@@ -148,3 +150,33 @@ void SaveScreenshot(const std::string &name)
     fclose(file);
 }
 
+
+std::string ProgramCommandLine()
+{
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string text = path;
+    text = text.substr(0, text.find_last_of("\\/"));  // ...\windows\tests
+    return "\"" + text.substr(0, text.find_last_of("\\/")) + "\\pollwick.exe\"";
+}
+
+namespace {
+BOOL CALLBACK MatchProgramWindow(HWND window, LPARAM data)
+{
+    auto *search = reinterpret_cast<std::pair<DWORD, HWND> *>(data);
+    DWORD pid;
+    GetWindowThreadProcessId(window, &pid);
+    char name[64];
+    GetClassNameA(window, name, sizeof name);
+    if (pid == search->first && strcmp(name, "Pollwick") == 0)
+        search->second = window;
+    return TRUE;
+}
+}  // namespace
+
+HWND FindProgramWindow(DWORD processId)
+{
+    std::pair<DWORD, HWND> search(processId, nullptr);
+    EnumWindows(MatchProgramWindow, reinterpret_cast<LPARAM>(&search));
+    return search.second;
+}

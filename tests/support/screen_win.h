@@ -19,3 +19,9 @@ int ShownPictureSettled(int expected);
 
 // Saves the whole desktop as a BMP under the directory POLLWICK_ARTIFACTS names, if any.
 void SaveScreenshot(const std::string &name);
+
+// The command line that starts pollwick.exe, which sits one folder above the test programs.
+std::string ProgramCommandLine();
+
+// The hidden main window of the Pollwick process processId, or null.
+HWND FindProgramWindow(DWORD processId);

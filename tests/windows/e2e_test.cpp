@@ -19,15 +19,6 @@ const char kKey[] = "Software\\Quorvane\\Pollwick";
 constexpr UINT kTrayNotify = WM_USER;
 constexpr WPARAM kTrayId = 5000;
 
-std::string ProgramPath()
-{
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string text = path;
-    text = text.substr(0, text.find_last_of("\\/"));      // ...\windows\tests
-    return text.substr(0, text.find_last_of("\\/")) + "\\pollwick.exe";
-}
-
 void PutText(const char *name, const std::string &value)
 {
     HKEY key;
@@ -122,19 +113,6 @@ int CountWindows(const char *className, const char *title)
     return search.count;
 }
 
-// The main window of one process.
-BOOL CALLBACK FindMainWindow(HWND window, LPARAM data)
-{
-    auto *f = reinterpret_cast<std::pair<DWORD, HWND> *>(data);
-    DWORD pid;
-    GetWindowThreadProcessId(window, &pid);
-    char name[64];
-    GetClassNameA(window, name, sizeof name);
-    if (pid == f->first && strcmp(name, "Pollwick") == 0)
-        f->second = window;
-    return TRUE;
-}
-
 size_t Occurrences(const std::string &text, const std::string &part)
 {
     size_t count = 0;
@@ -186,15 +164,13 @@ protected:
     {
         STARTUPINFOA startup = {sizeof startup};
         PROCESS_INFORMATION process;
-        std::string command = "\"" + ProgramPath() + "\"";
+        std::string command = ProgramCommandLine();
         int before = CountWindows("Pollwick", "Pollwick");
         EXPECT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                                    &process));
         processes_.push_back(process);
         WaitFor([&] { return CountWindows("Pollwick", "Pollwick") > before; }, 10000);
-        std::pair<DWORD, HWND> search(process.dwProcessId, nullptr);
-        EnumWindows(FindMainWindow, reinterpret_cast<LPARAM>(&search));
-        return search.second;
+        return FindProgramWindow(process.dwProcessId);
     }
 
     // The text of the log window's edit box (the window belongs to the newest instance).

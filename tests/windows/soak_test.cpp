@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "tests/support/fault_server.h"
+#include "tests/support/screen_win.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -162,18 +163,6 @@ Usage Measure(HANDLE process)
     return usage;
 }
 
-BOOL CALLBACK FindMainWindow(HWND window, LPARAM data)
-{
-    auto *f = reinterpret_cast<std::pair<DWORD, HWND> *>(data);
-    DWORD pid;
-    GetWindowThreadProcessId(window, &pid);
-    char name[64];
-    GetClassNameA(window, name, sizeof name);
-    if (pid == f->first && strcmp(name, "Pollwick") == 0)
-        f->second = window;
-    return TRUE;
-}
-
 std::string LogText()
 {
     static char text[81920];
@@ -200,11 +189,7 @@ TEST(Soak, ThousandsOfChecksLeaveNothingBehind)
     PutNumber("STCH", 0);
     SetMailboxCount("wine", 0);
 
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string program = path;
-    program = program.substr(0, program.find_last_of("\\/"));
-    program = "\"" + program.substr(0, program.find_last_of("\\/")) + "\\pollwick.exe\"";
+    std::string program = ProgramCommandLine();
     STARTUPINFOA startup = {sizeof startup};
     PROCESS_INFORMATION process;
     ASSERT_TRUE(CreateProcessA(nullptr, &program[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
@@ -219,12 +204,11 @@ TEST(Soak, ThousandsOfChecksLeaveNothingBehind)
             CloseHandle(process->hThread);
         }
     } guard = {&process};
-    std::pair<DWORD, HWND> search(process.dwProcessId, nullptr);
-    for (int waited = 0; search.second == nullptr && waited < 10000; waited += 50) {
+    HWND window = nullptr;
+    for (int waited = 0; window == nullptr && waited < 10000; waited += 50) {
         Sleep(50);
-        EnumWindows(FindMainWindow, reinterpret_cast<LPARAM>(&search));
+        window = FindProgramWindow(process.dwProcessId);
     }
-    HWND window = search.second;
     ASSERT_NE(window, nullptr);
 
     // The window procedure runs a whole check on WM_TIMER: sent, it returns when the check is done.
