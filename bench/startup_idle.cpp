@@ -10,20 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/screen_win.h"
+#include "tests/support/win_support.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
 const char kKey[] = "Software\\Quorvane\\Pollwick";
-
-void PutValue(const char *name, DWORD type, const void *data, DWORD size)
-{
-    HKEY key;
-    RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-    RegSetValueExA(key, name, 0, type, static_cast<const BYTE *>(data), size);
-    RegCloseKey(key);
-}
 
 // Launches the program; the milliseconds until its picture shows, or -1.
 double Launch(PROCESS_INFORMATION *process)
@@ -69,12 +61,11 @@ int main()
     int idleSeconds = std::stoi(Environment("POLLWICK_IDLE_SECONDS", "60"));
     // A complete account, no check at start-up, the longest interval: nothing is due while idle.
     RegDeleteKeyA(HKEY_CURRENT_USER, kKey);
-    PutValue("POP3", REG_SZ, "127.0.0.1", 10);
-    PutValue("USER", REG_SZ, "idle", 5);
-    PutValue("PASS", REG_SZ, "idle", 5);
-    DWORD zero = 0, interval = 35791;
-    PutValue("STCH", REG_DWORD, &zero, 4);
-    PutValue("TIME", REG_DWORD, &interval, 4);
+    PutText("POP3", "127.0.0.1");
+    PutText("USER", "idle");
+    PutText("PASS", "idle");
+    PutNumber("STCH", 0);
+    PutNumber("TIME", 35791);
 
     std::vector<double> times;
     for (int i = 0; i < rounds; i++) {

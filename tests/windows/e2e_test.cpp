@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/screen_win.h"
+#include "tests/support/win_support.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -18,47 +18,6 @@ namespace {
 const char kKey[] = "Software\\Quorvane\\Pollwick";
 constexpr UINT kTrayNotify = WM_USER;
 constexpr WPARAM kTrayId = 5000;
-
-void PutText(const char *name, const std::string &value)
-{
-    HKEY key;
-    RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()),
-                   static_cast<DWORD>(value.size() + 1));
-    RegCloseKey(key);
-}
-
-void PutNumber(const char *name, DWORD value)
-{
-    HKEY key;
-    RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-    RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value), 4);
-    RegCloseKey(key);
-}
-
-// The value's data length, or -1 when it is absent.
-long StoredLength(const char *name)
-{
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return -1;
-    BYTE data[512];
-    DWORD length = sizeof data;
-    LONG status = RegQueryValueExA(key, name, nullptr, nullptr, data, &length);
-    RegCloseKey(key);
-    return status == ERROR_SUCCESS ? static_cast<long>(length) : -1;
-}
-
-long StoredNumber(const char *name)
-{
-    HKEY key;
-    DWORD value = 0xDEADBEEF, length = 4;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-        RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE *>(&value), &length);
-        RegCloseKey(key);
-    }
-    return static_cast<long>(value);
-}
 
 std::string WindowText(HWND window)
 {

@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "tests/support/fault_server.h"
-#include "tests/support/screen_win.h"
+#include "tests/support/win_support.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -102,27 +102,6 @@ private:
     std::atomic<int> connections_{0};
     std::thread thread_;
 };
-
-void PutValue(const char *name, DWORD type, const void *data, DWORD size)
-{
-    HKEY key;
-    RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-    RegSetValueExA(key, name, 0, type, static_cast<const BYTE *>(data), size);
-    RegCloseKey(key);
-}
-void PutText(const char *name, const char *text) { PutValue(name, REG_SZ, text, static_cast<DWORD>(strlen(text) + 1)); }
-void PutNumber(const char *name, DWORD value) { PutValue(name, REG_DWORD, &value, 4); }
-
-long StoredNumber(const char *name)
-{
-    HKEY key;
-    DWORD value = 0xDEADBEEF, length = 4;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-        RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE *>(&value), &length);
-        RegCloseKey(key);
-    }
-    return static_cast<long>(value);
-}
 
 BOOL CALLBACK CountChildren(HWND, LPARAM data)
 {

@@ -16,7 +16,7 @@
 #include "shell/tray.h"
 #include "shell/tray_rules.h"
 #include "tests/support/fault_server.h"
-#include "tests/support/screen_win.h"
+#include "tests/support/win_support.h"
 #include "tests/support/test_support.h"
 
 namespace {

@@ -1,4 +1,5 @@
-// Looking at the screen from a Windows test: captures, the tray picture on show, screenshots.
+// Helpers of the Windows tests: the screen (captures, the tray picture on show, screenshots),
+// the running program, and the values of its registry key.
 #pragma once
 
 #include <windows.h>
@@ -25,3 +26,11 @@ std::string ProgramCommandLine();
 
 // The hidden main window of the Pollwick process processId, or null.
 HWND FindProgramWindow(DWORD processId);
+
+// Values of the program's key, HKEY_CURRENT_USER\Software\Quorvane\Pollwick, as another
+// program (or an earlier version) could have written them.
+void PutText(const char *name, const std::string &value);
+void PutNumber(const char *name, DWORD value);
+// A stored number (0xDEADBEEF when absent), and a value's data length (-1 when absent).
+long StoredNumber(const char *name);
+long StoredLength(const char *name);

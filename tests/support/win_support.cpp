@@ -1,5 +1,5 @@
-// Looking at the screen from a Windows test.
-#include "tests/support/screen_win.h"
+// Helpers of the Windows tests.
+#include "tests/support/win_support.h"
 
 #include <cstdio>
 #include <cstring>
@@ -179,4 +179,46 @@ HWND FindProgramWindow(DWORD processId)
     std::pair<DWORD, HWND> search(processId, nullptr);
     EnumWindows(MatchProgramWindow, reinterpret_cast<LPARAM>(&search));
     return search.second;
+}
+
+namespace {
+const char kProgramKey[] = "Software\\Quorvane\\Pollwick";
+
+void PutValue(const char *name, DWORD type, const void *data, DWORD size)
+{
+    HKEY key;
+    RegCreateKeyExA(HKEY_CURRENT_USER, kProgramKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    RegSetValueExA(key, name, 0, type, static_cast<const BYTE *>(data), size);
+    RegCloseKey(key);
+}
+}  // namespace
+
+void PutText(const char *name, const std::string &value)
+{
+    PutValue(name, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
+}
+
+void PutNumber(const char *name, DWORD value) { PutValue(name, REG_DWORD, &value, 4); }
+
+long StoredNumber(const char *name)
+{
+    HKEY key;
+    DWORD value = 0xDEADBEEF, length = 4;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kProgramKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE *>(&value), &length);
+        RegCloseKey(key);
+    }
+    return static_cast<long>(value);
+}
+
+long StoredLength(const char *name)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kProgramKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return -1;
+    BYTE data[512];
+    DWORD length = sizeof data;
+    LONG status = RegQueryValueExA(key, name, nullptr, nullptr, data, &length);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS ? static_cast<long>(length) : -1;
 }
