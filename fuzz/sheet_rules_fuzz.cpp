@@ -7,6 +7,7 @@
 #include <strings.h>
 
 #include "settings/sheet_rules.h"
+#include "settings/settings.h"
 
 namespace {
 

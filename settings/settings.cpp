@@ -104,3 +104,10 @@ void SaveAllSettings() { SaveGroup(kAll); }
 void SaveBasicSettings() { SaveGroup(kBasic); }
 void SaveDetailSettings() { SaveGroup(kDetail); }
 void SaveNtpSettings() { SaveGroup(kNtp); }
+
+int32_t ClampInterval(int32_t minutes)
+{
+    if (minutes < kMinInterval)
+        return kMinInterval;
+    return minutes > kMaxInterval ? kMaxInterval : minutes;
+}

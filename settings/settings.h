@@ -25,6 +25,12 @@ struct SettingsRecord {
 
 extern SettingsRecord Settings;
 
+// TIME in minutes: at least one, and at most what the check timer can hold in milliseconds
+// (35791 * 60000 is the last that fits a signed 32-bit count).
+constexpr int32_t kMinInterval = 1;
+constexpr int32_t kMaxInterval = 35791;
+int32_t ClampInterval(int32_t minutes);
+
 // Where the values live, under the current user.
 constexpr char kSettingsKeyPath[] = "Software\\Quorvane\\Pollwick";
 

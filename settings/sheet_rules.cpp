@@ -1,5 +1,6 @@
 // The text rules of the settings sheet, free of platform calls.
 #include "settings/sheet_rules.h"
+#include "settings/settings.h"
 
 #include <cstring>
 
@@ -63,12 +64,7 @@ int32_t ReadLeadingInteger(const char *text)
 
 int32_t IntervalFromText(const char *text)
 {
-    int32_t minutes = ReadLeadingInteger(text);
-    if (minutes < kMinInterval)
-        return kMinInterval;
-    if (minutes > kMaxInterval)
-        return kMaxInterval;
-    return minutes;
+    return ClampInterval(ReadLeadingInteger(text));
 }
 
 MailerSplit SplitMailerText(const char *text, char *exec, size_t execSize, char *para, size_t paraSize)

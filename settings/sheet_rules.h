@@ -4,11 +4,6 @@
 #include <cstddef>
 #include <cstdint>
 
-// The interval in minutes: at least one, and at most what the check timer can hold in
-// milliseconds (35791 * 60000 still fits a signed 32-bit count).
-constexpr int32_t kMinInterval = 1;
-constexpr int32_t kMaxInterval = 35791;
-
 // The mail-program box holds EXEC, a space and PARA: 259 + 1 + 255 characters and a terminator.
 constexpr size_t kMailerTextSize = 516;
 

@@ -33,7 +33,9 @@ UINT_PTR ArmCheckTimer(HWND window, UINT delayMs)
     return SetTimer(window, ID_CHECKTIMER, delayMs, nullptr);
 }
 
-UINT IntervalMs() { return static_cast<UINT>(ClampInterval(Settings.TIME)) * 60000u; }
+// TIME is kept within 1..35791 (brought into range at start-up, bounded by the sheet), so the
+// product fits the timer.
+UINT IntervalMs() { return static_cast<UINT>(Settings.TIME) * 60000u; }
 
 void CheckSoon(HWND window)
 {
@@ -55,7 +57,7 @@ void OpenSettings(HWND window)
         AppendLog(kSystem, "設定開始：自動接続を中断します...\r\n");
     ShowSettingsSheet(window);
     if (ArmCheckTimer(window, IntervalMs())) {
-        FormatText(text, sizeof text, "設定終了： %d 分後に再接続します...\r\n", ClampInterval(Settings.TIME));
+        FormatText(text, sizeof text, "設定終了： %d 分後に再接続します...\r\n", Settings.TIME);
         AppendLog(kSystem, text);
     }
     Settings.SheetOpen = 0;
@@ -92,7 +94,7 @@ void OnTimer(HWND window)
     RunCheckCycle(window, &TrayIcon);
     if (ArmCheckTimer(window, IntervalMs())) {
         char text[80];
-        FormatText(text, sizeof text, " %d 分後に再接続します...\r\n", ClampInterval(Settings.TIME));
+        FormatText(text, sizeof text, " %d 分後に再接続します...\r\n", Settings.TIME);
         AppendLog(kSystem, text);
     }
 }

@@ -49,10 +49,3 @@ DoubleClick DoubleClickAction(int32_t dchk, int32_t dmal, const char *exec)
         return DoubleClick::StartMailer;
     return DoubleClick::Nothing;
 }
-
-int32_t ClampInterval(int32_t minutes)
-{
-    if (minutes < kMinInterval)
-        return kMinInterval;
-    return minutes > kMaxInterval ? kMaxInterval : minutes;
-}

@@ -33,9 +33,3 @@ void FormatTooltip(char *out, size_t size, int32_t allm, int32_t oldm);
 // What a double click on the icon does.
 enum class DoubleClick { Nothing, Check, StartMailer };
 DoubleClick DoubleClickAction(int32_t dchk, int32_t dmal, const char *exec);
-
-// The check interval kept within what the timer can hold: 1 to 35791 minutes (35791 x 60000 ms
-// is the last that fits a signed 32-bit count).
-constexpr int32_t kMinInterval = 1;
-constexpr int32_t kMaxInterval = 35791;
-int32_t ClampInterval(int32_t minutes);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "settings/sheet_rules.h"
+#include "settings/settings.h"
 
 namespace {
 

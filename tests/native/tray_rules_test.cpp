@@ -4,6 +4,7 @@
 #include <string>
 
 #include "shell/tray_rules.h"
+#include "settings/settings.h"
 
 namespace {
 
