@@ -29,6 +29,12 @@ int WaitFor(NetSocket socket, short events, int waitMs = NetTimeoutMs)
     return ready == 0 ? kNetTimedOut : 1;
 }
 
+int RemainingMs(uint64_t deadline)
+{
+    uint64_t now = NetClockMs();
+    return now >= deadline ? 0 : static_cast<int>(deadline - now);
+}
+
 }  // namespace
 
 bool NetStartup() { return true; }
@@ -80,36 +86,42 @@ int NetConnect(NetSocket socket, uint32_t address, uint16_t port)
     } else if (result != 0) {
         result = kNetFailed;
     }
-    fcntl(fd, F_SETFL, flags);
+    // The socket stays non-blocking: sends go out at once and wait only when the system would
+    // block, and a receive never waits past its bound.
     return result;
 }
 
 int NetSend(NetSocket socket, const char *data, int length)
 {
+    uint64_t deadline = NetClockMs() + static_cast<uint64_t>(NetTimeoutMs);
     int sent = 0;
     while (sent < length) {
-        int ready = WaitFor(socket, POLLOUT);
-        if (ready != 1)
-            return ready;
         ssize_t n = send(static_cast<int>(socket), data + sent, static_cast<size_t>(length - sent), MSG_NOSIGNAL);
+        if (n > 0) {
+            sent += static_cast<int>(n);
+            continue;
+        }
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
+        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
             return kNetFailed;
-        sent += static_cast<int>(n);
+        int ready = WaitFor(socket, POLLOUT, RemainingMs(deadline));
+        if (ready != 1)
+            return ready;
     }
     return 0;
 }
 
 int NetReceive(NetSocket socket, char *buffer, int capacity, int waitMs)
 {
+    uint64_t deadline = NetClockMs() + static_cast<uint64_t>(waitMs < 0 ? 0 : waitMs);
     for (;;) {
-        int ready = WaitFor(socket, POLLIN, waitMs);
+        int ready = WaitFor(socket, POLLIN, RemainingMs(deadline));
         if (ready != 1)
             return ready;
         ssize_t n = recv(static_cast<int>(socket), buffer, static_cast<size_t>(capacity), 0);
-        if (n < 0 && errno == EINTR)
-            continue;
+        if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
+            continue;  // interrupted, or readiness without data: wait for the rest of the bound
         if (n < 0)
             return kNetFailed;
         return n == 0 ? kNetClosed : static_cast<int>(n);

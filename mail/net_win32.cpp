@@ -29,6 +29,12 @@ int WaitFor(NetSocket socket, bool forWrite, int waitMs = NetTimeoutMs)
     return FD_ISSET(s, &failed) ? kNetFailed : 1;
 }
 
+int RemainingMs(uint64_t deadline)
+{
+    uint64_t now = NetClockMs();
+    return now >= deadline ? 0 : static_cast<int>(deadline - now);
+}
+
 }  // namespace
 
 bool NetStartup()
@@ -74,35 +80,44 @@ int NetConnect(NetSocket socket, uint32_t address, uint16_t port)
     } else if (result != 0) {
         result = kNetFailed;
     }
-    nonBlocking = 0;
-    ioctlsocket(s, FIONBIO, &nonBlocking);
+    // The socket stays non-blocking: sends go out at once and wait only when the system would
+    // block, and a receive never waits past its bound.
     return result;
 }
 
 int NetSend(NetSocket socket, const char *data, int length)
 {
+    uint64_t deadline = NetClockMs() + static_cast<uint64_t>(NetTimeoutMs);
     int sent = 0;
     while (sent < length) {
-        int ready = WaitFor(socket, true);
+        int n = send(static_cast<SOCKET>(socket), data + sent, length - sent, 0);
+        if (n > 0) {
+            sent += n;
+            continue;
+        }
+        if (n == 0 || WSAGetLastError() != WSAEWOULDBLOCK)
+            return kNetFailed;
+        int ready = WaitFor(socket, true, RemainingMs(deadline));
         if (ready != 1)
             return ready;
-        int n = send(static_cast<SOCKET>(socket), data + sent, length - sent, 0);
-        if (n <= 0)
-            return kNetFailed;
-        sent += n;
     }
     return 0;
 }
 
 int NetReceive(NetSocket socket, char *buffer, int capacity, int waitMs)
 {
-    int ready = WaitFor(socket, false, waitMs);
-    if (ready != 1)
-        return ready;
-    int n = recv(static_cast<SOCKET>(socket), buffer, capacity, 0);
-    if (n == SOCKET_ERROR)
-        return kNetFailed;
-    return n == 0 ? kNetClosed : n;
+    uint64_t deadline = NetClockMs() + static_cast<uint64_t>(waitMs < 0 ? 0 : waitMs);
+    for (;;) {
+        int ready = WaitFor(socket, false, RemainingMs(deadline));
+        if (ready != 1)
+            return ready;
+        int n = recv(static_cast<SOCKET>(socket), buffer, capacity, 0);
+        if (n == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK)
+            continue;  // readiness without data: wait for the rest of the bound
+        if (n == SOCKET_ERROR)
+            return kNetFailed;
+        return n == 0 ? kNetClosed : n;
+    }
 }
 
 uint64_t NetClockMs() { return GetTickCount64(); }
