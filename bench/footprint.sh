@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Footprint figures, one command: the stripped program's size, start-up to icon under Wine
 # (median of 10, warm Wine server) and the idle cost: how often pollwick.exe's threads wake up
-# in an idle minute, counted from Linux as context switches (bench/startup_idle.cpp drives it).
+# in an idle minute, counted from Linux as context switches sampled every second
+# (bench/startup_idle.cpp drives it).
 #   bench/footprint.sh [BUILD_DIR] [IDLE_SECONDS]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -38,13 +39,19 @@ until grep -q 'idle: start' "$log" 2>/dev/null; do
   sleep 0.5
 done
 if pid=$(find_pid 'pollwick.exe'); then
-  before=$(switches "$pid")
-  started=$SECONDS
-  until grep -q 'idle: end' "$log"; do sleep 0.2; done
-  after=$(switches "$pid")
-  elapsed=$((SECONDS - started))
-  echo "idle: pollwick.exe over about $elapsed s, context switches per thread (before -> after):"
-  join <(echo "$before" | sort) <(echo "$after" | sort) | awk '{printf "  thread %-7s %-16s %6d -> %6d  (+%d)\n", $1, $2, $3, $5, $5 - $3}'
+  # One sample a second. The program is told to exit right after "idle: end", so only samples
+  # taken before that line appeared count: the exit's own wake-ups must not.
+  samples=$build/idle.samples
+  : >"$samples"
+  while ! grep -q 'idle: end' "$log"; do
+    echo "$SECONDS $(switches "$pid" | awk '{n += $3} END {print n}')" >>"$samples"
+    sleep 1
+  done
+  awk 'NR == 1 {t0 = $1; n0 = $2; last = $2}
+       NR > 1 {if ($2 != last) busy++; last = $2; t = $1}
+       END {printf "idle: pollwick.exe over %d s: %d context switches (all threads), %d of %d one-second samples changed\n",
+                   t - t0, last - n0, busy, NR - 1}' "$samples"
+  echo "idle: threads of pollwick.exe: $(switches "$pid" | awk '{printf "%s ", $2}')"
 fi
 wait "$runner" || true
 grep -E 'startup:' "$log" || true

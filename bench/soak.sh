@@ -4,8 +4,9 @@
 # Meanwhile this script samples the Wine side from Linux, where Wine's own answers to
 # GetGuiResources and GetProcessHandleCount are 0: the open file descriptors of pollwick.exe and
 # of its Wine server (which holds every kernel object: sockets, events, registry keys) and
-# pollwick.exe's resident memory. The descriptors must end where they were after the first
-# checks; the memory may grow by 1 MB at most (docs/benchmarks.md has what it did).
+# pollwick.exe's resident memory, in quiet moments between checks. The descriptors must end
+# where they were after the first checks; the memory may grow by 1 MB at most
+# (docs/benchmarks.md has what it did).
 #   bench/soak.sh [BUILD_DIR] [CHECKS]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -31,36 +32,38 @@ find_pid() {
 fds() { ls "/proc/$1/fd" 2>/dev/null | wc -l; }
 rss() { awk '/^VmRSS/ {print $2}' "/proc/$1/status" 2>/dev/null || echo 0; }
 
+# The soak pauses for 3 s after checks 10, 500, 1000, ... and the last, with no check running
+# and so no socket open: each pause gets one sample.
 samples=$build/soak.samples
 : >"$samples"
-started=
+seen=0
 while kill -0 "$runner" 2>/dev/null; do
-  if pid=$(find_pid 'pollwick.exe') && server=$(find_pid wineserver); then
-    started=${started:-$SECONDS}
-    # The first seconds are start-up and the first checks: not counted.
-    [ $((SECONDS - started)) -ge 10 ] && echo "$(fds "$pid") $(fds "$server") $(rss "$pid")" >>"$samples"
+  reported=$(grep -c 'soak: after check' "$log" 2>/dev/null || true)
+  if [ "${reported:-0}" -gt "$seen" ] && pid=$(find_pid 'pollwick.exe') && server=$(find_pid wineserver); then
+    seen=$reported
+    sleep 0.5
+    echo "$(grep 'soak: after check' "$log" | tail -n1 | awk '{print $5}' | tr -d :) $(fds "$pid") $(fds "$server") $(rss "$pid")" \
+      >>"$samples"
   fi
-  sleep 2
+  sleep 0.2
 done
 wait "$runner" || true
 
 grep -E 'soak:|Passed|Failed|Failure|Expected|Which is|Value of|  Actual' "$log" || true
-if [ ! -s "$samples" ]; then
-  echo "soak: no samples of the Wine side were taken" >&2
+if [ "$(wc -l <"$samples")" -lt 2 ]; then
+  echo "soak: fewer than two quiet samples of the Wine side were taken" >&2
   exit 1
 fi
-# A sample may fall inside a check, while its socket is open (in pollwick.exe, and three in the
-# Wine server: the client's and the soak's relay's two). A leak raises the floor: compare the
-# least of the first ten samples with the least of the last ten, and bound the peaks.
+# Between checks pollwick.exe holds no socket: its descriptors and the Wine server's must not
+# rise above where they were after check 10; the memory may grow by 1 MB at most.
 flat=0
-head -n -1 "$samples" | awk '
-  { f[NR] = $1; s[NR] = $2; r[NR] = $3; if ($1 > fm) fm = $1; if ($2 > sm) sm = $2 }
-  function least(a, from, to,   i, m) { m = a[from]; for (i = from; i <= to; i++) if (a[i] < m) m = a[i]; return m }
+awk '
+  NR == 1 { f1 = $2; s1 = $3; r1 = $4 }
+  { printf "soak: after check %5d: pollwick.exe %d fds, %d KB resident; wineserver %d fds\n", $1, $2, $4, $3
+    f2 = $2; s2 = $3; r2 = $4 }
   END {
-    n = NR < 10 ? NR : 10
-    f1 = least(f, 1, n); f2 = least(f, NR - n + 1, NR); s1 = least(s, 1, n); s2 = least(s, NR - n + 1, NR)
-    printf "soak: pollwick.exe fds %d -> %d (peak %d), wineserver fds %d -> %d (peak %d), pollwick.exe RSS %d -> %d KB, %d samples\n", f1, f2, fm, s1, s2, sm, r[1], r[NR], NR
-    exit !(f2 <= f1 && fm <= f1 + 1 && s2 <= s1 && sm <= s1 + 4 && r[NR] <= r[1] + 1024)
-  }' || flat=1
+    printf "soak: pollwick.exe fds %d -> %d, wineserver fds %d -> %d, pollwick.exe RSS %d -> %d KB (%+d)\n", f1, f2, s1, s2, r1, r2, r2 - r1
+    exit !(f2 <= f1 && s2 <= s1 && r2 <= r1 + 1024)
+  }' "$samples" || flat=1
 status=$(cat "$build/soak.status")
 [ "$status" = 0 ] && [ "$flat" = 0 ]
