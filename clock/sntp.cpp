@@ -60,13 +60,12 @@ const char *ReceiveReply(NetSocket socket, uint32_t server, uint16_t serverPort,
 {
     uint64_t deadline = NetClockMs() + kSntpWaitMs;
     for (;;) {
-        uint64_t now = NetClockMs();
-        if (now >= deadline)
+        int wait = NetRemainingMs(deadline);
+        if (wait == 0)
             return kTimedOut;
         uint32_t from;
         uint16_t fromPort;
-        int n = NetReceiveFrom(socket, reinterpret_cast<char *>(reply), capacity, static_cast<int>(deadline - now),
-                               &from, &fromPort);
+        int n = NetReceiveFrom(socket, reinterpret_cast<char *>(reply), capacity, wait, &from, &fromPort);
         if (n == kNetTimedOut)
             return kTimedOut;
         if (n < 0)

@@ -39,6 +39,13 @@ int NetReceive(NetSocket socket, char *buffer, int capacity, int waitMs);
 // A millisecond clock for deadlines; it never goes back, whatever happens to the wall clock.
 uint64_t NetClockMs();
 
+// Milliseconds left until deadline (a NetClockMs time); 0 once it has passed.
+inline int NetRemainingMs(uint64_t deadline)
+{
+    uint64_t now = NetClockMs();
+    return now >= deadline ? 0 : static_cast<int>(deadline - now);
+}
+
 // UDP, for the SNTP exchange. Addresses are in network byte order, ports in host order.
 
 NetSocket NetOpenUdp();

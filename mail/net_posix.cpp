@@ -29,12 +29,6 @@ int WaitFor(NetSocket socket, short events, int waitMs = NetTimeoutMs)
     return ready == 0 ? kNetTimedOut : 1;
 }
 
-int RemainingMs(uint64_t deadline)
-{
-    uint64_t now = NetClockMs();
-    return now >= deadline ? 0 : static_cast<int>(deadline - now);
-}
-
 }  // namespace
 
 bool NetStartup() { return true; }
@@ -105,7 +99,7 @@ int NetSend(NetSocket socket, const char *data, int length)
             continue;
         if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
             return kNetFailed;
-        int ready = WaitFor(socket, POLLOUT, RemainingMs(deadline));
+        int ready = WaitFor(socket, POLLOUT, NetRemainingMs(deadline));
         if (ready != 1)
             return ready;
     }
@@ -116,7 +110,7 @@ int NetReceive(NetSocket socket, char *buffer, int capacity, int waitMs)
 {
     uint64_t deadline = NetClockMs() + static_cast<uint64_t>(waitMs < 0 ? 0 : waitMs);
     for (;;) {
-        int ready = WaitFor(socket, POLLIN, RemainingMs(deadline));
+        int ready = WaitFor(socket, POLLIN, NetRemainingMs(deadline));
         if (ready != 1)
             return ready;
         ssize_t n = recv(static_cast<int>(socket), buffer, static_cast<size_t>(capacity), 0);

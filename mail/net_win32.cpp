@@ -29,12 +29,6 @@ int WaitFor(NetSocket socket, bool forWrite, int waitMs = NetTimeoutMs)
     return FD_ISSET(s, &failed) ? kNetFailed : 1;
 }
 
-int RemainingMs(uint64_t deadline)
-{
-    uint64_t now = NetClockMs();
-    return now >= deadline ? 0 : static_cast<int>(deadline - now);
-}
-
 }  // namespace
 
 bool NetStartup()
@@ -97,7 +91,7 @@ int NetSend(NetSocket socket, const char *data, int length)
         }
         if (n == 0 || WSAGetLastError() != WSAEWOULDBLOCK)
             return kNetFailed;
-        int ready = WaitFor(socket, true, RemainingMs(deadline));
+        int ready = WaitFor(socket, true, NetRemainingMs(deadline));
         if (ready != 1)
             return ready;
     }
@@ -108,7 +102,7 @@ int NetReceive(NetSocket socket, char *buffer, int capacity, int waitMs)
 {
     uint64_t deadline = NetClockMs() + static_cast<uint64_t>(waitMs < 0 ? 0 : waitMs);
     for (;;) {
-        int ready = WaitFor(socket, false, RemainingMs(deadline));
+        int ready = WaitFor(socket, false, NetRemainingMs(deadline));
         if (ready != 1)
             return ready;
         int n = recv(static_cast<SOCKET>(socket), buffer, capacity, 0);

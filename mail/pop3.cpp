@@ -85,9 +85,8 @@ Reply ReceiveReply(Session *s)
                 return s->reply[0] == '-' ? kNegative : kPositive;
             }
         }
-        uint64_t now = NetClockMs();
-        int wait = static_cast<int>(deadline - now);
-        int received = now >= deadline ? static_cast<int>(kNetTimedOut)
+        int wait = NetRemainingMs(deadline);
+        int received = wait == 0       ? static_cast<int>(kNetTimedOut)
                        : s->tls        ? TlsReceive(s->input, sizeof s->input, wait)
                                        : NetReceive(s->socket, s->input, sizeof s->input, wait);
         if (received <= 0) {

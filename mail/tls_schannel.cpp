@@ -66,11 +66,10 @@ int ReceiveMore(uint64_t deadline)
     int room = static_cast<int>(sizeof channel.incoming) - channel.incomingLength;
     if (room <= 0)
         return kNetFailed;
-    uint64_t now = NetClockMs();
-    if (now >= deadline)
+    int wait = NetRemainingMs(deadline);
+    if (wait == 0)
         return kNetTimedOut;
-    int received = NetReceive(channel.socket, channel.incoming + channel.incomingLength, room,
-                              static_cast<int>(deadline - now));
+    int received = NetReceive(channel.socket, channel.incoming + channel.incomingLength, room, wait);
     if (received > 0)
         channel.incomingLength += received;
     return received;
