@@ -10,7 +10,7 @@ constexpr NetSocket kNoSocket = -1;
 enum NetStatus : int {
     kNetFailed = -1,    // the platform reported an error
     kNetTimedOut = -2,  // nothing happened within NetTimeoutMs
-    kNetClosed = -3,    // the peer closed the connection
+    kNetClosed = -3,    // the peer closed (or reset) the connection
 };
 
 // Bound of every single wait (connect, send, each receive), in milliseconds.

@@ -116,6 +116,8 @@ int NetReceive(NetSocket socket, char *buffer, int capacity, int waitMs)
         ssize_t n = recv(static_cast<int>(socket), buffer, static_cast<size_t>(capacity), 0);
         if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
             continue;  // interrupted, or readiness without data: wait for the rest of the bound
+        if (n < 0 && errno == ECONNRESET)
+            return kNetClosed;  // the peer hung up with our command unread
         if (n < 0)
             return kNetFailed;
         return n == 0 ? kNetClosed : static_cast<int>(n);

@@ -108,6 +108,8 @@ int NetReceive(NetSocket socket, char *buffer, int capacity, int waitMs)
         int n = recv(static_cast<SOCKET>(socket), buffer, capacity, 0);
         if (n == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK)
             continue;  // readiness without data: wait for the rest of the bound
+        if (n == SOCKET_ERROR && WSAGetLastError() == WSAECONNRESET)
+            return kNetClosed;  // the peer hung up with our command unread
         if (n == SOCKET_ERROR)
             return kNetFailed;
         return n == 0 ? kNetClosed : n;

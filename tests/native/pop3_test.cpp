@@ -173,6 +173,14 @@ TEST_F(Pop3Test, PeerClosingIsAFailureNotAnEmptySuccess)
         EXPECT_EQ(LoggedLines().back(), "[system] Error: サーバーが接続を切断しました\r\n");
     }
     {
+        // A server that hangs up with the command unread resets the connection: that too is the
+        // server cutting it off, whichever of its close and the command comes first.
+        FaultServer server({Send("+OK hi\r\n"), Pause(200), CloseConnection()});
+        UseAccount("127.0.0.1", server.Port(), "u", "p");
+        EXPECT_EQ(CheckMail(), -1);
+        EXPECT_EQ(LoggedLines().back(), "[system] Error: サーバーが接続を切断しました\r\n");
+    }
+    {
         // A line cut off by the close is shown, then the failure.
         FaultServer server({Send("+OK half a gree"), CloseConnection()});
         UseAccount("127.0.0.1", server.Port(), "u", "p");
