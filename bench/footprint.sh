@@ -12,10 +12,10 @@ prefix=$build/fixtures/wine/prefix
 
 cmake -S "$top" -B "$build" -DPOLLWICK_SOAK=ON >/dev/null
 cmake --build "$build" -j "$(nproc)" >/dev/null
-"$top/tests/footprint_size.sh" "$build/windows/pollwick.exe" 153600
+(cd "$build" && ctest -R '^release\.' -V | grep 'stripped pollwick.exe')
 
 log=$build/startup_idle.log
-(cd "$build" && if ctest -R 'wine\.startup_idle' -V --timeout 900 >"$log" 2>&1; then echo 0; else echo 1; fi \
+(cd "$build" && if ctest -R 'bench\.startup_idle' -V --timeout 900 >"$log" 2>&1; then echo 0; else echo 1; fi \
    >"$build/startup_idle.status") &
 runner=$!
 

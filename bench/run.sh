@@ -37,7 +37,7 @@ if [ -d "$build/windows" ]; then
     wineboot -i </dev/null >/dev/null 2>&1
     wineserver -w
   fi
-  wine_args=(--wine-check "$build/windows/tests/bench_check.exe" --wine-prefix "$WINEPREFIX")
+  wine_args=(--wine-check "$build/windows/bench/bench_check.exe" --wine-prefix "$WINEPREFIX")
   # A warm Wine server for the run, outside any pipe; stopped again at the end.
   wineserver -p </dev/null >/dev/null 2>&1
   wine cmd /c exit </dev/null >/dev/null 2>&1

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The soak, one command: a running pollwick.exe under Wine checks 2,000 times against Dovecot,
-# the mailbox changing between checks and every tenth check refused (tests/windows/soak_test.cpp).
+# the mailbox changing between checks and every tenth check refused (bench/soak.cpp).
 # Meanwhile this script samples the Wine side from Linux, where Wine's own answers to
 # GetGuiResources and GetProcessHandleCount are 0: the open file descriptors of pollwick.exe and
 # of its Wine server (which holds every kernel object: sockets, events, registry keys) and
@@ -17,7 +17,7 @@ prefix=$build/fixtures/wine/prefix
 cmake -S "$top" -B "$build" -DPOLLWICK_SOAK=ON >/dev/null
 cmake --build "$build" -j "$(nproc)" >/dev/null
 log=$build/soak.log
-(cd "$build" && if ctest -R 'wine\.soak_test' -V --timeout 1800 >"$log" 2>&1; then echo 0; else echo 1; fi \
+(cd "$build" && if ctest -R 'bench\.soak' -V --timeout 1800 >"$log" 2>&1; then echo 0; else echo 1; fi \
    >"$build/soak.status") &
 runner=$!
 

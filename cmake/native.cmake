@@ -13,10 +13,11 @@ add_library(pollwick_native STATIC
 )
 pollwick_product_flags(pollwick_native)
 
-add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+add_subdirectory(${POLLWICK_GTEST_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 include(GoogleTest)
 option(POLLWICK_WINDOWS "Cross-build the Windows side and run its tests under Wine" ON)
 add_subdirectory(tests)
+add_subdirectory(bench)
 
 # The Windows side, cross-built in a sub-build; its tests are registered in tests/.
 if(POLLWICK_WINDOWS)
@@ -25,7 +26,7 @@ if(POLLWICK_WINDOWS)
     SOURCE_DIR ${PROJECT_SOURCE_DIR}
     BINARY_DIR ${CMAKE_BINARY_DIR}/windows
     CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-i686.cmake
-               -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
+               -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE} -DPOLLWICK_GTEST_DIR=${POLLWICK_GTEST_DIR}
     INSTALL_COMMAND ""
     BUILD_ALWAYS ON
   )

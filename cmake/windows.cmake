@@ -31,9 +31,12 @@ add_custom_target(release
   DEPENDS pollwick
   COMMENT "Packing ${CMAKE_BINARY_DIR}/pollwick-1.02.zip")
 
-# The tests need GoogleTest's sources (Debian's googletest package puts them here).
-set(POLLWICK_GTEST_DIR /usr/src/googletest CACHE PATH "GoogleTest source tree")
+# The remote control that the demo and the documentation's screenshots drive the program with.
+add_executable(probe scripts/probe.cpp)
+pollwick_product_flags(probe)
+
 if(EXISTS ${POLLWICK_GTEST_DIR}/CMakeLists.txt)
   add_subdirectory(${POLLWICK_GTEST_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
   add_subdirectory(tests)
+  add_subdirectory(bench)
 endif()

@@ -9,8 +9,18 @@
 #define IDM_SHOWLOG 204
 #define IDM_VERSION 205
 
-// Icons 2000..2009.
-#define IDI_POSTBOX 2000
+// Icons 2000..2009: the program's own, then the tray pictures. The results and the checks under
+// way come in the order of the count offset (no mail, all new, new beside old, only old).
+#define IDI_PROGRAM 2000
+#define IDI_NO_MAIL 2001
+#define IDI_NEW_MAIL 2002
+#define IDI_NEW_AND_OLD_MAIL 2003
+#define IDI_OLD_MAIL 2004
+#define IDI_CHECKING_NO_MAIL 2005
+#define IDI_CHECKING_NEW_MAIL 2006
+#define IDI_CHECKING_NEW_AND_OLD_MAIL 2007
+#define IDI_CHECKING_OLD_MAIL 2008
+#define IDI_CHECK_FAILED 2009
 
 // Edit controls 3001..3010.
 #define IDC_LOGTEXT 3010

@@ -13,50 +13,40 @@ bash "$top/scripts/setup.sh"
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j "$(nproc)" --target windows
 exe=$build/windows/pollwick.exe
-probe=$build/windows/tests/probe.exe
-
-export WINEARCH=win32 WINEDEBUG=-all LC_ALL=ja_JP.UTF-8
-export WINEDLLOVERRIDES="mscoree,mshtml,winealsa.drv,winepulse.drv="
+probe=$build/windows/probe.exe
 work=$build/demo
 mkdir -p "$work"
 started_x=0
 
 cleanup() {
   if [ "$demo" = 1 ]; then
-    wine "$probe" command 201 >/dev/null 2>&1 || true
+    wine "$probe" exit >/dev/null 2>&1 || true
     sleep 1
     wineserver -k 2>/dev/null || true
-    bash "$top/tests/fixtures/dovecot.sh" stop "$work/dovecot" || true
+    bash "$top/scripts/dovecot.sh" stop "$work/dovecot" || true
   fi
-  [ "$started_x" = 1 ] && bash "$top/tests/fixtures/xvfb.sh" stop "$work/xvfb"
+  [ "$started_x" = 1 ] && bash "$top/scripts/xvfb.sh" stop "$work/xvfb"
   return 0
 }
 trap cleanup EXIT
 
 if [ -z "${DISPLAY:-}" ]; then
-  bash "$top/tests/fixtures/xvfb.sh" start "$work/xvfb"
+  bash "$top/scripts/xvfb.sh" start "$work/xvfb"
   export DISPLAY=":$(head -n1 "$work/xvfb/display")"
   started_x=1
 fi
 
-desktop() {  # one virtual desktop with a taskbar for every program of the prefix
-  wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Pollwick /f >/dev/null 2>&1
-  wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Pollwick /d 1000x700 /f >/dev/null 2>&1
-}
-
 if [ "$demo" = 1 ]; then
   export WINEPREFIX=$work/prefix
+  . "$top/scripts/wine-env.sh"
   port=41140
-  bash "$top/tests/fixtures/dovecot.sh" start "$work/dovecot" "$port"
+  bash "$top/scripts/dovecot.sh" start "$work/dovecot" "$port"
   for i in 1 2 3; do
     printf 'From: demo@example.invalid\r\nSubject: demo %s\r\n\r\nHello.\r\n' "$i" \
       > "$work/dovecot/home/demo/Maildir/new/1765000000.M$i.demo"
   done
-  if [ ! -d "$WINEPREFIX" ]; then
-    echo "run: making a throwaway Wine prefix in $WINEPREFIX (about 15 s)"
-    wineboot -i >/dev/null 2>&1
-  fi
-  desktop
+  [ -d "$WINEPREFIX" ] || echo "run: making a throwaway Wine prefix in $WINEPREFIX (about 15 s)"
+  wine_prefix_setup
   key='HKCU\Software\Quorvane\Pollwick'
   wine reg delete "$key" /f >/dev/null 2>&1 || true
   wine reg add "$key" /v POP3 /d 127.0.0.1 /f >/dev/null 2>&1
@@ -68,12 +58,12 @@ if [ "$demo" = 1 ]; then
   echo "run: demo mailbox demo/demo on 127.0.0.1:$port with 3 messages"
 else
   export WINEPREFIX=${WINEPREFIX:-$HOME/.local/share/pollwick/wineprefix}
+  . "$top/scripts/wine-env.sh"
   if [ ! -d "$WINEPREFIX" ]; then
     echo "run: making your Wine prefix in $WINEPREFIX (about 15 s)"
     mkdir -p "$(dirname "$WINEPREFIX")"
-    wineboot -i >/dev/null 2>&1
   fi
-  desktop
+  wine_prefix_setup
 fi
 
 if [ "$started_x" = 0 ] && [ "$demo" = 0 ]; then
@@ -92,11 +82,11 @@ shoot() {  # the virtual desktop only
 if [ "$demo" = 1 ]; then
   sleep 4   # the first check runs at once
   shoot screenshot-tray.png
-  wine "$probe" command 204 >/dev/null 2>&1   # show the log window
+  wine "$probe" log >/dev/null 2>&1   # show the log window
   sleep 2
   shoot screenshot-log.png
   echo "run: the log after the first check:"
-  wine "$probe" log | iconv -f CP932 -t UTF-8 | sed 's/\r$//'
+  wine "$probe" text | iconv -f CP932 -t UTF-8 | sed 's/\r$//'
   if grep -qi "mailbeep" "$work/winmm-trace.log"; then
     echo "run: the count grew, so Pollwick played the \"mailbeep\" sound (PlaySound seen in Wine's trace)"
   else

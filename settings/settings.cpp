@@ -74,7 +74,9 @@ void SaveGroup(const FieldIndex (&group)[N])
 {
     long status = StoreOpenForWrite();
     if (status != 0) {
-        ReportStoreFailure(status);
+        char text[80];
+        FormatText(text, sizeof text, "エラーコード:%d", static_cast<int>(status));
+        ReportStoreFailure(text);
         return;
     }
     for (FieldIndex index : group) {

@@ -19,5 +19,5 @@ void StoreWrite(const char *name, StoreType type, const void *data, uint32_t siz
 
 void StoreClose();
 
-// Tells the user that the key could not be created for writing.
-void ReportStoreFailure(long status);
+// Tells the user that the key could not be created for writing ("エラーコード:5").
+void ReportStoreFailure(const char *text);

@@ -58,8 +58,4 @@ void StoreWrite(const char *name, StoreType type, const void *data, uint32_t siz
 
 void StoreClose() {}
 
-void ReportStoreFailure(long status)
-{
-    MemoryStore.reports++;
-    MemoryStore.lastReportedStatus = status;
-}
+void ReportStoreFailure(const char *text) { CopyText(MemoryStore.lastReport, sizeof MemoryStore.lastReport, text); }

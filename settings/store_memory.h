@@ -14,9 +14,8 @@ struct MemoryValue {
 
 struct MemoryStoreState {
     bool keyExists;
-    long failStatus;            // returned by StoreOpenForWrite when nonzero
-    int reports;                // failures reported to the user
-    long lastReportedStatus;
+    long failStatus;        // returned by StoreOpenForWrite when nonzero
+    char lastReport[80];    // what the user was last told
     int count;
     MemoryValue values[32];
 };

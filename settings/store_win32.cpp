@@ -3,9 +3,7 @@
 
 #include "settings/settings.h"
 #include "settings/store.h"
-#include "shell/text.h"
 
-const char *SettingsKeyPath = kSettingsKeyPath;
 CreateKeyFunction SettingsCreateKey = RegCreateKeyExA;
 
 namespace {
@@ -15,7 +13,7 @@ HKEY openKey;
 bool StoreOpenForRead()
 {
     // Loading only opens the key: a first start leaves the registry as it found it.
-    return RegOpenKeyExA(HKEY_CURRENT_USER, SettingsKeyPath, 0, KEY_READ, &openKey) == ERROR_SUCCESS;
+    return RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_READ, &openKey) == ERROR_SUCCESS;
 }
 
 long StoreRead(const char *name, void *data, uint32_t size)
@@ -30,7 +28,7 @@ long StoreOpenForWrite()
 {
     char noClass[1] = "";
     DWORD disposition;
-    return SettingsCreateKey(HKEY_CURRENT_USER, SettingsKeyPath, 0, noClass, REG_OPTION_NON_VOLATILE,
+    return SettingsCreateKey(HKEY_CURRENT_USER, kSettingsKeyPath, 0, noClass, REG_OPTION_NON_VOLATILE,
                              KEY_ALL_ACCESS, nullptr, &openKey, &disposition);
 }
 
@@ -42,9 +40,4 @@ void StoreWrite(const char *name, StoreType type, const void *data, uint32_t siz
 
 void StoreClose() { RegCloseKey(openKey); }
 
-void ReportStoreFailure(long status)
-{
-    char text[80];
-    FormatText(text, sizeof text, "エラーコード:%d", static_cast<int>(status));
-    MessageBoxA(nullptr, text, "エラー:RegCreateKeyEx", 0);
-}
+void ReportStoreFailure(const char *text) { MessageBoxA(nullptr, text, "エラー:RegCreateKeyEx", 0); }

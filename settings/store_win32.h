@@ -1,4 +1,4 @@
-// The registry side of the settings store; the key and the create call can be redirected by tests.
+// The registry side of the settings store; tests can make the key impossible to create.
 #pragma once
 
 #include <windows.h>
@@ -6,7 +6,5 @@
 using CreateKeyFunction = LONG(WINAPI *)(HKEY, LPCSTR, DWORD, LPSTR, DWORD, REGSAM,
                                          LPSECURITY_ATTRIBUTES, PHKEY, LPDWORD);
 
-// The subkey of HKEY_CURRENT_USER that holds the values.
-extern const char *SettingsKeyPath;
 // RegCreateKeyExA unless a test replaces it.
 extern CreateKeyFunction SettingsCreateKey;

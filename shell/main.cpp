@@ -77,7 +77,7 @@ void OnCreate(HWND window)
     Settings.TIME = ClampInterval(Settings.TIME);
     TaskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
     AddTrayIcon(window, &TrayIcon);
-    SetTrayIcon(window, &TrayIcon, kIconResult + CountOffset(Settings.ALLM, Settings.OLDM));
+    SetTrayIcon(window, &TrayIcon, IDI_NO_MAIL + CountOffset(Settings.ALLM, Settings.OLDM));
     if (!AccountComplete()) {
         MessageBoxA(window, "POP3の設定を行ってください。", "メッセージ", MB_OK);
         Settings.SheetOpen = 1;
@@ -208,7 +208,7 @@ ATOM RegisterMainWindowClass(HINSTANCE instance)
     windowClass.lpfnWndProc = MainWindowProc;
     windowClass.hInstance = instance;
     windowClass.hIconSm = static_cast<HICON>(
-        LoadImageA(instance, MAKEINTRESOURCEA(kIconProgram), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
+        LoadImageA(instance, MAKEINTRESOURCEA(IDI_PROGRAM), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
     windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
     windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
     windowClass.lpszClassName = kClassName;

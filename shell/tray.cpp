@@ -44,8 +44,8 @@ void PlayMailBeep()
 
 void AddTrayIcon(HWND window, NOTIFYICONDATAA *icon)
 {
-    FillRecord(window, icon, LoadTrayPicture(window, kIconResult));
-    TrayIconId = kIconResult;
+    FillRecord(window, icon, LoadTrayPicture(window, IDI_NO_MAIL));
+    TrayIconId = IDI_NO_MAIL;
     Shell_NotifyIconA(NIM_ADD, icon);
 }
 
@@ -77,11 +77,11 @@ int ShowTrayMenu(HWND window)
 
 void RunCheckCycle(HWND window, NOTIFYICONDATAA *icon)
 {
-    SetTrayIcon(window, icon, kIconChecking + CountOffset(Settings.ALLM, Settings.OLDM));
+    SetTrayIcon(window, icon, IDI_CHECKING_NO_MAIL + CountOffset(Settings.ALLM, Settings.OLDM));
     int32_t result = CheckMail();
     CheckOutcome outcome = ApplyCheckResult(Settings.ALLM, Settings.OLDM, result);
     // The tooltip is built from the counts at the change of picture; -1 makes it tell of the error.
-    Settings.ALLM = outcome.icon == kIconError ? -1 : outcome.allm;
+    Settings.ALLM = outcome.icon == IDI_CHECK_FAILED ? -1 : outcome.allm;
     Settings.OLDM = outcome.oldm;
     SetTrayIcon(window, icon, outcome.icon);
     Settings.ALLM = outcome.allm;

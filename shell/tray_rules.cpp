@@ -15,19 +15,19 @@ int CountOffset(int32_t allm, int32_t oldm)
 CheckOutcome ApplyCheckResult(int32_t allm, int32_t oldm, int32_t result)
 {
     if (result == -1)
-        return {0, 0, kIconError, false};  // every message counts as new after the next success
+        return {0, 0, IDI_CHECK_FAILED, false};  // every message counts as new after the next success
     if (result == 0)
-        return {0, 0, kIconResult, false};
+        return {0, 0, IDI_NO_MAIL, false};
     if (oldm == 0 || result > oldm)
-        return {result, oldm, kIconResult + (oldm == 0 ? 1 : 2), allm < result};
+        return {result, oldm, oldm == 0 ? IDI_NEW_MAIL : IDI_NEW_AND_OLD_MAIL, allm < result};
     // Messages were removed from the server: what is left was all seen.
-    return {result, result, kIconResult + 3, false};
+    return {result, result, IDI_OLD_MAIL, false};
 }
 
 int AcknowledgeMail(int32_t *allm, int32_t *oldm)
 {
     *oldm = *allm;
-    return *allm == 0 ? kIconResult : kIconResult + 3;
+    return *allm == 0 ? IDI_NO_MAIL : IDI_OLD_MAIL;
 }
 
 void FormatTooltip(char *out, size_t size, int32_t allm, int32_t oldm)

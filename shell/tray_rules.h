@@ -4,19 +4,16 @@
 #include <cstddef>
 #include <cstdint>
 
-// Icon resource ids.
-constexpr int kIconProgram = 2000;   // the program's own icon (window class, file)
-constexpr int kIconResult = 2001;    // + offset: no mail, all new, new and old, only old
-constexpr int kIconChecking = 2005;  // + offset: the same with a question mark
-constexpr int kIconError = 2009;     // the last check failed
+#include "resources/resource.h"
 
+// Picture ids: IDI_NO_MAIL or IDI_CHECKING_NO_MAIL plus the count offset, or IDI_CHECK_FAILED.
 // 0 no mail, 1 all of it new, 2 new beside acknowledged mail, 3 only acknowledged mail.
 int CountOffset(int32_t allm, int32_t oldm);
 
 struct CheckOutcome {
     int32_t allm;
     int32_t oldm;
-    int icon;       // picture to show (kIconError: the tooltip tells of the error)
+    int icon;       // picture to show (IDI_CHECK_FAILED: the tooltip tells of the error)
     bool mailBeep;  // the count grew
 };
 

@@ -1,0 +1,129 @@
+#!/usr/bin/env bash
+# Deliberate faults: small realistic mistakes put into the product code one at a time, each
+# followed by a build and the test run (fuzzing left out), to see which ones the tests catch.
+# Never part of CI, and no test depends on it. Work on a clone, never on the tree you edit:
+#   bench/faults.sh SOURCE_CLONE [NAME...]        (default: every fault)
+# POLLWICK_FAULT_CMAKE_ARGS adds configure options (other fixture ports, to run beside a build).
+# Builds in SOURCE_CLONE/build-faults; prints one line per fault and a summary, and keeps each
+# run's ctest output in build-faults/faults/NAME.log.
+set -uo pipefail
+src=$(cd "$1" && pwd)
+shift
+build=$src/build-faults
+mkdir -p "$build/faults"
+cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPOLLWICK_LIBFUZZER=OFF \
+  ${POLLWICK_FAULT_CMAKE_ARGS:-} >/dev/null
+
+names=() files=() olds=() news=()
+fault() { names+=("$1"); files+=("$2"); olds+=("$3"); news+=("$4"); }
+
+# POP3 session
+fault pop3-mask-off-by-one mail/pop3.cpp 'for (char *p = command + 5;' 'for (char *p = command + 6;'
+fault pop3-apop-first-close mail/pop3.cpp 'strchr(open, '"'"'>'"'"')' 'strchr(greeting, '"'"'>'"'"')'
+fault pop3-quit-reply-ignored mail/pop3.cpp '    FormatText(s->command, sizeof s->command, "QUIT\r\n");
+    if (!Exchange(s))
+        return -1;' '    FormatText(s->command, sizeof s->command, "QUIT\r\n");
+    Exchange(s);'
+fault pop3-split-reply-restarts mail/pop3.cpp '        s->inputEnd = received;' '        s->inputEnd = received;
+        length = 0;'
+fault pop3-overlong-no-room mail/pop3.cpp 'constexpr size_t kKeep = kBufferSize - 3;' 'constexpr size_t kKeep = kBufferSize - 1;'
+fault pop3-zero-byte-kept mail/pop3.cpp "c == '\\0' ? '?' : c" 'c'
+fault pop3-reset-not-closed mail/net_posix.cpp '        if (n < 0 && errno == ECONNRESET)
+            return kNetClosed;' ''
+fault pop3-deadline-per-receive mail/pop3.cpp '        int wait = NetRemainingMs(deadline);' '        deadline = NetClockMs() + static_cast<uint64_t>(NetTimeoutMs);
+        int wait = NetRemainingMs(deadline);'
+fault pop3-connect-default-wait mail/net_posix.cpp 'result = WaitFor(socket, POLLOUT);' 'result = WaitFor(socket, POLLOUT, kDefaultNetTimeoutMs);'
+fault pop3-stat-negative mail/pop3.cpp "    if (*p == '+')
+        p++;" "    if (*p == '+' || *p == '-')
+        p++;"
+fault pop3-password-line-break mail/pop3.cpp 'HasLineBreak(Settings.USER) || HasLineBreak(Settings.PASS)' 'HasLineBreak(Settings.USER)'
+fault pop3-winsock-reset mail/net_win32.cpp '        if (n == SOCKET_ERROR && WSAGetLastError() == WSAECONNRESET)
+            return kNetClosed;' ''
+fault pop3-resolver-every-check mail/net_posix.cpp 'if (inet_pton(AF_INET, host, &dotted) == 1) {' 'if (false && inet_pton(AF_INET, host, &dotted) == 1) {'
+# TLS
+fault tls-stls-falls-back mail/pop3.cpp 'if (Settings.TLSM == kTlsStls && !SwitchToTls(s))
+        return -1;' 'if (Settings.TLSM == kTlsStls)
+        SwitchToTls(s);'
+fault tls-name-unchecked mail/tls_schannel.cpp 'https.pwszServerName = name;' 'https.pwszServerName = nullptr;'
+fault tls-no-sni mail/tls_schannel.cpp 'char *target = const_cast<char *>(host);' 'char *target = first ? nullptr : const_cast<char *>(host);'
+fault tls-bytes-behind-stls mail/pop3.cpp 'if (s->inputStart < s->inputEnd) {' 'if (false) {'
+# Settings
+fault settings-no-terminator settings/settings.cpp 'if (memchr(text, '"'"'\0'"'"', field.width) == nullptr)' 'if (false && memchr(text, '"'"'\0'"'"', field.width) == nullptr)'
+fault settings-cut-half-character settings/settings.cpp 'text[Cp932CutLength(text, field.width - 1)]' 'text[field.width - 1]'
+fault settings-old-tail settings/settings.cpp '    if (field.type == StoreType::Text)
+        memset(data, 0, field.width);' ''
+fault settings-detail-without-tlsm settings/settings.cpp 'DMAL, ALLM, OLDM, TLSM};' 'DMAL, ALLM, OLDM};'
+fault settings-cancel-saves settings/sheet.cpp '->code == PSN_APPLY;' '->code <= PSN_APPLY;'
+fault settings-create-failure-ignored settings/settings.cpp 'if (status != 0) {' 'if (status < 0) {'
+# Text, log, MD5, mail-program split
+fault text-copy-cuts-characters shell/text.cpp 'size_t n = Cp932CutLength(src, room);' 'size_t n = strnlen(src, room);'
+fault log-ring-63 shell/log.cpp 'LogRing.slot[(i + 1) % kLogLines]' 'LogRing.slot[(i + 1) % (kLogLines - 1)]'
+fault md5-padding-boundary mail/md5.cpp 'index < 56 ? 56 - index' 'index <= 56 ? 56 - index'
+fault mailer-exe-byte-steps settings/sheet_rules.cpp 'i += CharLength(text + i))' 'i++)'
+# SNTP
+fault sntp-any-sender clock/sntp.cpp 'if (from == server && fromPort == serverPort) {' 'if (from == server || fromPort == serverPort) {'
+fault sntp-one-era clock/sntp.cpp '(seconds & 0x80000000u) != 0 ? seconds : seconds + kEra' 'int64_t{seconds}'
+fault sntp-kiss-accepted clock/sntp.cpp '    if (stratum == 0)
+        return kKissOfDeath;' ''
+fault sntp-port-1024-required clock/sntp.cpp '    NetBind(socket, kSntpLocalPort);' '    if (!NetBind(socket, kSntpLocalPort))
+        return Fail(report, socket, kReceiveFailed);'
+fault sntp-refusal-unseen clock/sntp.cpp 'if (SetLocalClock(&serverTime))' 'if (SetLocalClock(&serverTime) || true)'
+# Tray
+fault tray-pictures-swapped shell/tray_rules.cpp 'oldm == 0 ? IDI_NEW_MAIL : IDI_NEW_AND_OLD_MAIL' 'oldm == 0 ? IDI_NEW_AND_OLD_MAIL : IDI_NEW_MAIL'
+fault tray-handles-leak shell/tray.cpp '        DestroyIcon(previous);' '        (void)previous;'
+fault tray-beep-when-same shell/tray_rules.cpp 'allm < result}' 'allm <= result}'
+fault tray-tooltip-counts shell/tray_rules.cpp 'static_cast<uint32_t>(allm) - static_cast<uint32_t>(oldm)' 'static_cast<uint32_t>(oldm)'
+# The program end to end
+fault main-timer-seconds shell/main.cpp '* 60000u;' '* 1000u;'
+fault main-check-while-sheet-open shell/main.cpp '    case IDM_CHECK:
+        if (Settings.SheetOpen != 1)
+            CheckSoon(window);' '    case IDM_CHECK:
+        CheckSoon(window);'
+fault main-taskbar-created-ignored shell/main.cpp '            Shell_NotifyIconA(NIM_ADD, &TrayIcon);
+            return 0;' '            return 0;'
+fault main-resume-ignored shell/main.cpp 'event == PBT_APMRESUMEAUTOMATIC' 'event == PBT_APMRESUMESUSPEND'
+fault main-end-of-session-unsaved shell/main.cpp '    case WM_QUERYENDSESSION:
+        CloseProgram(window);
+        return TRUE;' '    case WM_QUERYENDSESSION:
+        return TRUE;'
+fault main-interval-unclamped shell/main.cpp '    Settings.TIME = ClampInterval(Settings.TIME);' ''
+fault main-icon-left-at-exit shell/main.cpp '        Shell_NotifyIconA(NIM_DELETE, &TrayIcon);
+        SaveAllSettings();' '        SaveAllSettings();'
+fault help-popup-corner-at-mouse settings/help_popup.cpp 'int x = point.x - width / 2;' 'int x = point.x;'
+fault chooser-file-title settings/sheet.cpp 'CopyText(Settings.EXEC, sizeof Settings.EXEC, fileName);' 'CopyText(Settings.EXEC, sizeof Settings.EXEC, fileTitle);'
+fault log-window-destroyed-on-ok shell/log_win32.cpp '            ShowWindow(dialog, SW_HIDE);
+            return TRUE;' '            DestroyWindow(dialog);
+            return TRUE;'
+
+want=" $* "
+caught=0 survived=0 broken=0
+for i in "${!names[@]}"; do
+  name=${names[$i]} file=$src/${files[$i]}
+  [ $# -eq 0 ] || [[ $want == *" $name "* ]] || continue
+  cp "$file" "$build/faults/original"
+  if ! python3 - "$file" "${olds[$i]}" "${news[$i]}" <<'EOF'
+import sys
+path, old, new = sys.argv[1:4]
+text = open(path, encoding='utf-8').read()
+if text.count(old) != 1:
+    sys.exit(1)
+open(path, 'w', encoding='utf-8').write(text.replace(old, new))
+EOF
+  then
+    echo "fault $name: does not apply to ${files[$i]}"; broken=$((broken + 1)); continue
+  fi
+  log=$build/faults/$name.log
+  if ! cmake --build "$build" -j "$(nproc)" >"$log" 2>&1; then
+    echo "fault $name: build failed (caught by the compiler)"; caught=$((caught + 1))
+  elif (cd "$build" && ctest -j 2 -E '^fuzz\.' --stop-on-failure --timeout 300 --output-on-failure >>"$log" 2>&1); then
+    echo "fault $name: SURVIVED"; survived=$((survived + 1))
+  else
+    echo "fault $name: caught by $(grep -m1 -oE '[0-9]+ - [^ ]+ \((Failed|Timeout|SEGFAULT|Subprocess aborted|Exception)' "$log" | sed 's/^[0-9]* - //')"
+    caught=$((caught + 1))
+  fi
+  cp "$build/faults/original" "$file"
+  # A stopped run skips the fixtures' own clean-up: take the peers and the Wine server down.
+  (cd "$build" && ctest -R '^fixture\..*\.stop$' >/dev/null 2>&1)
+done
+cmake --build "$build" -j "$(nproc)" >/dev/null 2>&1
+echo "faults: $caught caught, $survived survived, $broken did not apply"

@@ -1,0 +1,13 @@
+# The portable part of the product, free of platform calls: one list for the program, the tests
+# and the fuzz targets.
+set(POLLWICK_PORTABLE_SOURCES
+  shell/text.cpp
+  shell/log.cpp
+  shell/tray_rules.cpp
+  mail/md5.cpp
+  mail/pop3.cpp
+  settings/settings.cpp
+  settings/sheet_rules.cpp
+  clock/sntp.cpp
+)
+list(TRANSFORM POLLWICK_PORTABLE_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/../)

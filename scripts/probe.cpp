@@ -1,0 +1,68 @@
+// A small remote control for a running Pollwick, for scripts (the demo, the documentation's
+// screenshots):
+//   probe wait SECONDS     wait until the program's window exists
+//   probe COMMAND          check, mailer, settings, log, version or exit, as from the tray menu
+//   probe click|dblclick   the tray icon's left click or double click
+//   probe page N           show page N (0..2) of the open settings sheet
+//   probe text             print the log window's text
+#include <windows.h>
+#include <prsht.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "resources/resource.h"
+
+namespace {
+
+struct Command {
+    const char *name;
+    int id;
+};
+constexpr Command kCommands[] = {{"check", IDM_CHECK},       {"mailer", IDM_MAILER}, {"settings", IDM_SETTINGS},
+                                 {"log", IDM_SHOWLOG},       {"version", IDM_VERSION}, {"exit", IDM_EXIT}};
+
+HWND ProgramWindow() { return FindWindowA("Pollwick", "Pollwick"); }
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 2)
+        return 2;
+    const char *verb = argv[1];
+    HWND window = ProgramWindow();
+    if (strcmp(verb, "wait") == 0) {
+        for (int i = 0; i < (argc > 2 ? atoi(argv[2]) : 10) * 10 && window == nullptr; i++) {
+            Sleep(100);
+            window = ProgramWindow();
+        }
+        return window != nullptr ? 0 : 1;
+    }
+    if (window == nullptr) {
+        fprintf(stderr, "probe: Pollwick is not running\n");
+        return 1;
+    }
+    for (const Command &command : kCommands)
+        if (strcmp(verb, command.name) == 0)
+            return PostMessageA(window, WM_COMMAND, static_cast<WPARAM>(command.id), 0) ? 0 : 1;
+    if (strcmp(verb, "click") == 0 || strcmp(verb, "dblclick") == 0)
+        return PostMessageA(window, WM_TRAYNOTIFY, ID_TRAYICON, verb[0] == 'c' ? WM_LBUTTONDOWN : WM_LBUTTONDBLCLK) ? 0 : 1;
+    if (strcmp(verb, "page") == 0 && argc > 2) {
+        HWND sheet = FindWindowA("#32770", "Pollwick 設定");
+        return sheet != nullptr && PostMessageA(sheet, PSM_SETCURSEL, static_cast<WPARAM>(atoi(argv[2])), 0) ? 0 : 1;
+    }
+    if (strcmp(verb, "text") == 0) {
+        static char text[81920];
+        HWND log = FindWindowA("#32770", "Pollwick ログ");
+        if (log == nullptr)
+            return 1;
+        DWORD_PTR copied;
+        SendMessageTimeoutA(GetDlgItem(log, IDC_LOGTEXT), WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
+                            SMTO_ABORTIFHUNG, 5000, &copied);
+        fwrite(text, 1, strlen(text), stdout);
+        return 0;
+    }
+    return 2;
+}

@@ -1,0 +1,278 @@
+// pollwick.exe under Wine, driven from outside as the shell and the user drive it: the mouse on
+// its icon, its menu commands, the shell's and the system's messages, its windows and its key.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <prsht.h>
+
+#include <string>
+
+#include "resources/resource.h"
+#include "tests/support/harness.h"
+#include "tests/support/win_harness.h"
+
+namespace {
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ClearStore();
+        marker_ = "Z:" + Environment("POLLWICK_FIXTURES") + "\\mailer-ran.txt";
+        DeleteFileA(marker_.c_str());
+    }
+    void TearDown() override
+    {
+        ClearStore();
+        DeleteFileA(marker_.c_str());
+    }
+
+    // A complete account on the tests' Dovecot, and a mail program whose run leaves a mark.
+    void StoreAccount(int messages, bool checkAtStart, int minutes = 5)
+    {
+        SetMailboxCount(messages);
+        PutStoredText("POP3", "127.0.0.1");
+        PutStoredText("USER", TestMailbox().user);
+        PutStoredText("PASS", TestMailbox().password);
+        PutStoredNumber("PORT", DovecotPort());
+        PutStoredNumber("TIME", minutes);
+        PutStoredNumber("STCH", checkAtStart ? 1 : 0);
+        PutStoredText("EXEC", "C:\\windows\\system32\\cmd.exe");
+        PutStoredText("PARA", "/c echo ran> " + marker_);
+    }
+    bool MailerRan() const { return GetFileAttributesA(marker_.c_str()) != INVALID_FILE_ATTRIBUTES; }
+    static int32_t StoredNumber(const char *name)
+    {
+        int32_t value = -12345;
+        Stored stored = ReadStored(name);
+        if (stored.present && stored.bytes.size() == 4)
+            memcpy(&value, stored.bytes.data(), 4);
+        return value;
+    }
+    // Ends the program from its menu; its icon must go with it.
+    static void Exit(Program &program)
+    {
+        ASSERT_TRUE(program.Exit());
+        EXPECT_TRUE(WaitUntil([] { return ShownPicture() == 0; }, 3000)) << "the icon stayed behind";
+    }
+    std::string Connect() const { return "[system] 127.0.0.1:" + std::to_string(DovecotPort()) + " に接続します\r\n"; }
+
+    std::string marker_;
+};
+
+TEST_F(EndToEnd, AFirstStartAsksForTheAccountAndTheExitWritesEveryValue)
+{
+    Program program;
+    ASSERT_NE(program.Window(), nullptr);
+    HWND box = WaitDialog("メッセージ");
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(WindowText(GetDlgItem(box, 0xFFFF)), "POP3の設定を行ってください。");
+    EXPECT_EQ(FindDialog("Pollwick ログ"), nullptr);  // the log window comes after the sheet
+    EXPECT_EQ(ShownPictureSettled(IDI_NO_MAIL), IDI_NO_MAIL);
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    HWND sheet = WaitDialog("Pollwick 設定");
+    ASSERT_NE(sheet, nullptr);
+    PostMessageA(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+    EXPECT_TRUE(WaitUntil([] { return FindDialog("Pollwick ログ") != nullptr; }, 10000));
+    EXPECT_FALSE(IsWindowVisible(FindDialog("Pollwick ログ")));
+    Exit(program);
+    const std::pair<const char *, size_t> sizes[] = {{"POP3", 256}, {"USER", 64}, {"PASS", 64}, {"EXEC", 260},
+                                                     {"PARA", 256}, {"NTPS", 256}, {"PORT", 4}, {"TIME", 4},
+                                                     {"APOP", 4},   {"STCH", 4},  {"DCHK", 4}, {"DMAL", 4},
+                                                     {"ALLM", 4},   {"OLDM", 4},  {"TLSM", 4}};
+    for (auto [name, size] : sizes)
+        EXPECT_EQ(ReadStored(name).bytes.size(), size) << name;
+    EXPECT_EQ(StoredNumber("PORT"), 110);
+}
+
+TEST_F(EndToEnd, TheTimerCountsMinutesFromStartAndAfterEachCheck)
+{
+    StoreAccount(3, true, 1);
+    {
+        Program program;
+        ASSERT_TRUE(program.WaitForLog("[system]  1 分後に再接続します...\r\n"));
+        EXPECT_EQ(ShownPictureSettled(IDI_NEW_MAIL), IDI_NEW_MAIL);
+        EXPECT_NE(program.Log().find("[send] PASS " + std::string(TestMailbox().password.size(), '*') + "\r\n"),
+                  std::string::npos);
+        Sleep(2500);  // a minute is not a second
+        EXPECT_EQ(program.Count(Connect()), 1u);
+        Exit(program);
+    }
+    EXPECT_EQ(StoredNumber("ALLM"), 3);
+    EXPECT_EQ(StoredNumber("OLDM"), 0);
+
+    // Without the start-up check nothing runs before the interval; the stored counts bring back
+    // their picture. An interval the timer cannot hold is brought into range.
+    PutStoredNumber("STCH", 0);
+    PutStoredNumber("TIME", 99999);
+    {
+        Program program;
+        EXPECT_EQ(ShownPictureSettled(IDI_NEW_MAIL), IDI_NEW_MAIL);
+        Sleep(2000);
+        EXPECT_EQ(program.Count(Connect()), 0u);
+        Exit(program);
+    }
+    EXPECT_EQ(StoredNumber("TIME"), 35791);
+}
+
+TEST_F(EndToEnd, ClicksOnTheIconAcknowledgeAndCheckOrStartTheMailer)
+{
+    StoreAccount(3, false);
+    PutStoredNumber("ALLM", 3);
+    {
+        Program program;
+        POINT icon;
+        ASSERT_EQ(ShownPictureSettled(IDI_NEW_MAIL), IDI_NEW_MAIL);
+        ASSERT_EQ(ShownPicture(&icon), IDI_NEW_MAIL);
+        auto click = [&](int times) {  // the mouse itself, as the user uses it
+            SetCursorPos(icon.x, icon.y);
+            Sleep(200);
+            for (int i = 0; i < times; i++) {
+                INPUT press[2] = {{INPUT_MOUSE, {}}, {INPUT_MOUSE, {}}};
+                press[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+                press[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+                SendInput(2, press, sizeof press[0]);
+                Sleep(60);
+            }
+        };
+        click(1);
+        EXPECT_EQ(ShownPictureSettled(IDI_OLD_MAIL), IDI_OLD_MAIL);
+        Sleep(1000);  // not part of a double click
+        click(2);     // DCHK is set by default
+        EXPECT_TRUE(program.WaitForLog("分後に再接続します"));
+        EXPECT_EQ(program.Count(Connect()), 1u);
+        EXPECT_EQ(ShownPictureSettled(IDI_OLD_MAIL), IDI_OLD_MAIL);  // the same three, all seen
+        Exit(program);
+    }
+    EXPECT_EQ(StoredNumber("OLDM"), 3);
+    EXPECT_FALSE(MailerRan());
+
+    for (int mailer : {1, 0}) {
+        PutStoredNumber("DCHK", 0);
+        PutStoredNumber("DMAL", mailer);
+        Program program;
+        program.Tray(WM_LBUTTONDBLCLK);
+        EXPECT_EQ(WaitUntil([&] { return MailerRan(); }, mailer ? 10000 : 2000), mailer == 1);
+        EXPECT_EQ(program.Count(Connect()), 0u);
+        Exit(program);
+        DeleteFileA(marker_.c_str());
+    }
+}
+
+TEST_F(EndToEnd, MenuCommandsAndWhatTheyDoWhileTheSheetIsOpen)
+{
+    StoreAccount(2, false);
+    Program program;
+    ASSERT_TRUE(WaitUntil([] { return FindDialog("Pollwick ログ") != nullptr; }, 10000));
+    program.Command(IDM_SHOWLOG);
+    EXPECT_TRUE(WaitUntil([] { return IsWindowVisible(FindDialog("Pollwick ログ")) != FALSE; }));
+    program.Command(IDM_MAILER);
+    EXPECT_TRUE(WaitUntil([&] { return MailerRan(); }, 10000));
+    program.Command(IDM_CHECK);
+    ASSERT_TRUE(program.WaitForLog("分後に再接続します"));
+    EXPECT_NE(program.Log().find("[recv] +OK 2 "), std::string::npos);
+
+    program.Command(IDM_VERSION);
+    HWND version = WaitDialog("Pollwick のﾊﾞｰｼﾞｮﾝ情報");
+    ASSERT_NE(version, nullptr);
+    EXPECT_EQ(WindowText(GetDlgItem(version, 0xFFFF)).substr(0, 22), "Pollwick Version 1.02\n");
+    PostMessageA(version, WM_COMMAND, IDOK, 0);
+
+    program.Command(IDM_SETTINGS);
+    HWND sheet = WaitDialog("Pollwick 設定");
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_TRUE(program.WaitForLog("[system] 設定開始：自動接続を中断します...\r\n"));
+    // While it is open: no check, no second sheet, a double click does nothing.
+    program.Command(IDM_CHECK);
+    program.Command(IDM_SETTINGS);
+    program.Tray(WM_LBUTTONDBLCLK);
+    Sleep(2000);
+    EXPECT_EQ(program.Count(Connect()), 1u);
+    EXPECT_EQ(FindWindowExA(nullptr, sheet, "#32770", "Pollwick 設定"), nullptr);
+    PostMessageA(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+    EXPECT_TRUE(program.WaitForLog("[system] 設定終了： 5 分後に再接続します...\r\n"));
+
+    // The right button opens the menu; keys posted to its owner pick the fourth entry, ログ表示.
+    ShowWindow(FindDialog("Pollwick ログ"), SW_HIDE);
+    program.Tray(WM_RBUTTONUP);
+    ASSERT_TRUE(WaitUntil([] { return FindWindowA("#32768", nullptr) != nullptr; }));
+    Sleep(300);
+    for (int i = 0; i < 4; i++)
+        PostMessageA(program.Window(), WM_KEYDOWN, VK_DOWN, 0);
+    PostMessageA(program.Window(), WM_KEYDOWN, VK_RETURN, 0);
+    EXPECT_TRUE(WaitUntil([] { return IsWindowVisible(FindDialog("Pollwick ログ")) != FALSE; }));
+    Exit(program);
+}
+
+TEST_F(EndToEnd, ANewShellGetsTheIconBackAndWakingUpChecksAtOnce)
+{
+    StoreAccount(3, false);
+    PutStoredNumber("ALLM", 3);
+    Program program;
+    ASSERT_EQ(ShownPictureSettled(IDI_NEW_MAIL), IDI_NEW_MAIL);
+    // A shell that starts anew knows no icons: take ours away as a crash of the shell would, then
+    // announce the new shell. The icon returns with the picture it had.
+    NOTIFYICONDATAA icon = {NOTIFYICONDATAA_V1_SIZE};
+    icon.hWnd = program.Window();
+    icon.uID = ID_TRAYICON;
+    ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &icon));
+    EXPECT_TRUE(WaitUntil([] { return ShownPicture() == 0; }));
+    DWORD_PTR answer = 0;
+    auto send = [&](UINT message, WPARAM wParam) {
+        SendMessageTimeoutA(program.Window(), message, wParam, 0, SMTO_ABORTIFHUNG, 5000, &answer);
+    };
+    send(RegisterWindowMessageA("TaskbarCreated"), 0);
+    EXPECT_EQ(ShownPictureSettled(IDI_NEW_MAIL), IDI_NEW_MAIL);
+
+    send(WM_POWERBROADCAST, PBT_APMSUSPEND);  // going to sleep does nothing
+    Sleep(1500);
+    EXPECT_EQ(program.Count(Connect()), 0u);
+    send(WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC);
+    ASSERT_TRUE(program.WaitForLog("[system]  5 分後に再接続します...\r\n"));
+    EXPECT_EQ(program.Count(Connect()), 1u);
+    // Not while the settings sheet is open: closing it arms the interval anyway.
+    program.Command(IDM_SETTINGS);
+    HWND sheet = WaitDialog("Pollwick 設定");
+    ASSERT_NE(sheet, nullptr);
+    send(WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC);
+    Sleep(2000);
+    PostMessageA(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+    EXPECT_TRUE(program.WaitForLog("[system] 設定終了： 5 分後に再接続します...\r\n"));
+    EXPECT_EQ(program.Count(Connect()), 1u);
+    Exit(program);
+}
+
+TEST_F(EndToEnd, AServerThatRefusesStlsEndsTheCheckWithTheErrorPicture)
+{
+    StoreAccount(1, false);
+    FaultServer server({Send("+OK hello\r\n"), ReadLine(), Send("-ERR no TLS here\r\n"), ReadLine()});
+    PutStoredNumber("PORT", server.Port());
+    PutStoredNumber("TLSM", 1);
+    Program program;
+    program.Command(IDM_CHECK);
+    ASSERT_TRUE(program.WaitForLog("[system] Error: このサーバーはSTLSに対応していません\r\n"));
+    EXPECT_EQ(server.Received(), "STLS\r\n");
+    EXPECT_EQ(ShownPictureSettled(IDI_CHECK_FAILED), IDI_CHECK_FAILED);
+    Exit(program);
+}
+
+TEST_F(EndToEnd, TheEndOfTheSessionSavesAndTwoInstancesRunSideBySide)
+{
+    StoreAccount(0, false);
+    PutStoredNumber("ALLM", 7);
+    PutStoredNumber("OLDM", 2);
+    Program first, second;
+    ASSERT_NE(first.Window(), nullptr);
+    ASSERT_NE(second.Window(), nullptr);
+    ClearStore();  // the first to end writes everything back
+    DWORD_PTR answer = 0;
+    SendMessageTimeoutA(first.Window(), WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 10000, &answer);
+    EXPECT_EQ(answer, static_cast<DWORD_PTR>(TRUE));
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(first.Window()); }, 10000));
+    EXPECT_EQ(StoredNumber("ALLM"), 7);
+    EXPECT_EQ(StoredNumber("OLDM"), 2);
+    EXPECT_TRUE(IsWindow(second.Window()));
+    Exit(second);
+}
+
+}  // namespace

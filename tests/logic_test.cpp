@@ -1,0 +1,342 @@
+// The decisions free of platform calls, built natively and for Windows: bounded texts, the log
+// ring, MD5, the tray's rules, the settings sheet's text rules, the STAT count and SNTP's pieces.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "clock/sntp.h"
+#include "mail/md5.h"
+#include "mail/pop3.h"
+#include "settings/settings.h"
+#include "settings/sheet_rules.h"
+#include "shell/log.h"
+#include "shell/text.h"
+#include "shell/tray_rules.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace {
+
+#ifdef _WIN32
+TEST(Text, ThePlatformsAnsiCodePageIs932)
+{
+    EXPECT_EQ(GetACP(), 932u);  // the program's texts are code page 932 bytes
+}
+#endif
+
+// ソ is 0x83 0x5C: its second byte is a backslash, so a cut between the two leaves a lead byte
+// that swallows whatever follows.
+TEST(Text, CopiesAppendsAndFormatsNeverCutACharacterInHalf)
+{
+    const struct {
+        const char *before;  // nullptr: CopyText; "%": FormatText; else AppendText to it
+        size_t size;
+        const char *source, *expected;
+        bool whole;
+    } cases[] = {
+        {nullptr, 4, "aソb", "aソ", false}, {nullptr, 3, "aソ", "a", false}, {nullptr, 3, "a\x83", "a", false},
+        {nullptr, 4, "aソ", "aソ", true},   {"ab", 4, "ソ", "ab", false},    {"ab", 5, "ソ", "abソ", true},
+        {"%", 4, "aaソ", "aa", false},      {"%", 5, "aaソ", "aaソ", true},
+    };
+    for (const auto &c : cases) {
+        char out[16];
+        bool whole;
+        if (c.before == nullptr) {
+            whole = CopyText(out, c.size, c.source);
+        } else if (*c.before == '%') {
+            whole = FormatText(out, c.size, "%s", c.source) == strlen(c.source);
+        } else {
+            strcpy(out, c.before);
+            whole = AppendText(out, c.size, c.source);
+        }
+        EXPECT_STREQ(out, c.expected) << c.source << " in " << c.size;
+        EXPECT_EQ(whole, c.whole) << c.source << " in " << c.size;
+    }
+}
+
+std::string Line(int n) { return "2001-11-28 09:05:03 [system] line " + std::to_string(n) + "\r\n"; }
+
+TEST(Log, KeepsTheLast64LinesOldestFirst)
+{
+    for (auto [pushed, first] : {std::pair{0, 1}, {1, 1}, {64, 1}, {65, 2}, {200, 137}}) {
+        InitLogRing();
+        char line[kLogSlotSize];
+        for (int n = 1; n <= pushed; n++) {
+            FormatLogLine(line, {2001, 11, 28, 9, 5, 3}, "[system] ", ("line " + std::to_string(n) + "\r\n").c_str());
+            PushLogLine(line);
+        }
+        std::string expected;
+        for (int n = first; n <= pushed; n++)
+            expected += Line(n);
+        JoinLogRing(LogJoined, sizeof LogJoined);
+        EXPECT_EQ(LogJoined, expected) << pushed << " lines";
+    }
+}
+
+TEST(Log, LinesAreCutAt1023BytesOnAWholeCharacter)
+{
+    // The time stamp and "[recv] " take 27 bytes.
+    const std::pair<std::string, std::string> cases[] = {
+        {std::string(2000, 'a'), std::string(996, 'a')},
+        {std::string(994, 'a') + "ソソ", std::string(994, 'a') + "ソ"},
+        {std::string(995, 'a') + "ソ", std::string(995, 'a')},
+        {"", ""},  // no line end: the next line continues it
+    };
+    for (const auto &[text, kept] : cases) {
+        char line[kLogSlotSize];
+        FormatLogLine(line, {2001, 11, 28, 9, 5, 3}, "[recv] ", text.c_str());
+        EXPECT_EQ(std::string(line), "2001-11-28 09:05:03 [recv] " + kept) << text.size();
+    }
+}
+
+std::string Md5Hex(const std::string &data, size_t piece)
+{
+    Md5Context context;
+    uint8_t digest[16];
+    Md5Init(&context);
+    for (size_t at = 0; at < data.size(); at += piece)
+        Md5Update(&context, reinterpret_cast<const uint8_t *>(data.data()) + at,
+                  static_cast<uint32_t>(std::min(piece, data.size() - at)));
+    Md5Final(digest, &context);
+    char hex[33];
+    for (int i = 0; i < 16; i++)
+        snprintf(hex + i * 2, 3, "%02x", digest[i]);
+    return hex;
+}
+
+TEST(Md5, Rfc1321SuiteAndTheBoundariesOfPaddingAndBlocks)
+{
+    const std::pair<std::string, const char *> suite[] = {
+        {"", "d41d8cd98f00b204e9800998ecf8427e"},
+        {"abc", "900150983cd24fb0d6963f7d28e17f72"},
+        {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
+        {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", "d174ab98d277d9f5a5611c2c9f419d9f"},
+        {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
+         "57edf4a22be3c955ac49da2e2107b67a"},
+    };
+    for (const auto &[text, digest] : suite)
+        EXPECT_EQ(Md5Hex(text, 64), digest) << text;
+
+    // Byte i of each input is (i * 37 + 11) & 0xFF; digests from an independent implementation.
+    const std::pair<size_t, const char *> lengths[] = {
+        {55, "d872aa0473a24da995ce4ac518ade767"}, {56, "e23567645846677c205de80f9779081b"},
+        {57, "1fe5e4a27e12484d7203d0b60c21c51f"}, {63, "4775b66278a8fc132ff80923378216cd"},
+        {64, "71e123b70c7aa64826fcfe472694cd1c"}, {65, "5949948f26e35203661075214faa3966"},
+        {119, "87f72c7241c5fe218bb4df8c0aba3232"}, {120, "bf240b8b7407fba3805adeec63a03b77"},
+        {128, "3e93b378458b77da96b2357c3bda8cc2"}, {129, "d1ae06bbf9128955a34bedb6231eee62"},
+    };
+    for (const auto &[n, digest] : lengths) {
+        std::string data;
+        for (size_t i = 0; i < n; i++)
+            data += static_cast<char>((i * 37 + 11) & 0xFF);
+        EXPECT_EQ(Md5Hex(data, n + 1), digest) << n;
+        EXPECT_EQ(Md5Hex(data, 7), digest) << n << " in pieces";
+    }
+}
+
+TEST(Md5, ApopDigestsUnsignedBytesInLowerCase)
+{
+    char digest[33];
+    ApopDigest(digest, "<1972.987654321@curl>secret");
+    EXPECT_STREQ(digest, "7501b4cdc224d469940e65e7b5e4d6eb");
+    ApopDigest(digest, "<1.2@x>\x83\x5c\x83\x74\x83\x67");  // a code page 932 password
+    EXPECT_STREQ(digest, "4c05b5ea99495f87f2a1d27c56e3ab31");
+}
+
+TEST(TrayRules, CountsPicturesAndTheSound)
+{
+    const struct {
+        int32_t allm, oldm, result, newAllm, newOldm;
+        int picture;
+        bool beep;
+    } cases[] = {
+        {3, 0, 3, 3, 0, IDI_NEW_MAIL, false},          // all new, the count did not grow
+        {3, 3, 5, 5, 3, IDI_NEW_AND_OLD_MAIL, true},   // two new beside three acknowledged
+        {5, 5, 2, 2, 2, IDI_OLD_MAIL, false},          // removed: the rest counts as seen
+        {7, 2, 6, 6, 2, IDI_NEW_AND_OLD_MAIL, false},  // fewer, some still new
+        {5, 2, 0, 0, 0, IDI_NO_MAIL, false},
+        {4, 4, -1, 0, 0, IDI_CHECK_FAILED, false},            // a failure: both back to 0 ...
+        {0, 0, 4, 4, 0, IDI_NEW_MAIL, true},           // ... so everything is new again
+        {-1, 0, 3, 3, 0, IDI_NEW_MAIL, true},          // a stored -1 is below any count
+    };
+    for (const auto &c : cases) {
+        CheckOutcome outcome = ApplyCheckResult(c.allm, c.oldm, c.result);
+        EXPECT_EQ((std::vector<int>{outcome.allm, outcome.oldm, outcome.icon, outcome.mailBeep}),
+                  (std::vector<int>{c.newAllm, c.newOldm, c.picture, c.beep}))
+            << c.allm << "/" << c.oldm << " -> " << c.result;
+    }
+    const int offsets[][3] = {{0, 0, 0}, {0, 5, 0}, {4, 0, 1}, {4, 3, 2}, {4, 4, 3}, {4, 9, 3}};
+    for (const auto &o : offsets)
+        EXPECT_EQ(CountOffset(o[0], o[1]), o[2]) << o[0] << "/" << o[1];
+    EXPECT_EQ(IDI_CHECKING_NO_MAIL + CountOffset(5, 3), IDI_CHECKING_NEW_AND_OLD_MAIL);
+
+    int32_t allm = 5, oldm = 3;
+    EXPECT_EQ(AcknowledgeMail(&allm, &oldm), IDI_OLD_MAIL);
+    EXPECT_EQ(oldm, 5);
+    allm = oldm = 0;
+    EXPECT_EQ(AcknowledgeMail(&allm, &oldm), IDI_NO_MAIL);
+}
+
+TEST(TrayRules, TooltipAndDoubleClick)
+{
+    const struct {
+        int32_t allm, oldm;
+        const char *tip;
+    } tips[] = {
+        {5, 3, "新着 2 件/全 5 件"},
+        {-1, 0, "エラーが起きました"},
+        {INT32_MIN, 1, "新着 2147483647 件/全 -2147483648 件"},  // the longest, within the record's 64 bytes
+    };
+    for (const auto &t : tips) {
+        char tip[80];
+        FormatTooltip(tip, sizeof tip, t.allm, t.oldm);
+        EXPECT_STREQ(tip, t.tip);
+        EXPECT_LT(strlen(tip), 64u);
+    }
+    EXPECT_EQ(DoubleClickAction(1, 1, "mailer.exe"), DoubleClick::Check);  // checking wins
+    EXPECT_EQ(DoubleClickAction(0, 1, "mailer.exe"), DoubleClick::StartMailer);
+    EXPECT_EQ(DoubleClickAction(0, 1, ""), DoubleClick::Nothing);
+    EXPECT_EQ(DoubleClickAction(0, 0, "mailer.exe"), DoubleClick::Nothing);
+}
+
+TEST(SheetRules, NumbersAndTheInterval)
+{
+    const std::pair<const char *, int32_t> numbers[] = {
+        {"", 0}, {"abc", 0}, {"\t\r\n-7x", -7}, {"+15", 15}, {"12分", 12}, {"- 5", 0}, {"１２", 0},
+        {"99999999999999999999", INT32_MAX}, {"-2147483649", INT32_MIN}};
+    for (auto [text, value] : numbers)
+        EXPECT_EQ(ReadLeadingInteger(text), value) << text;
+    // The largest interval whose milliseconds fit the timer's signed 32-bit count.
+    const std::pair<const char *, int32_t> intervals[] = {{"0", 1}, {"-3", 1}, {"abc", 1}, {"30分", 30},
+                                                          {"35791", 35791}, {"35792", 35791}, {"99999999999", 35791}};
+    for (auto [text, minutes] : intervals)
+        EXPECT_EQ(IntervalFromText(text), minutes) << text;
+}
+
+TEST(SheetRules, TheMailProgramBoxSplitsIntoProgramAndArguments)
+{
+    const std::string p259 = "C:\\" + std::string(252, 'p') + ".exe", p260 = "C:\\" + std::string(253, 'p') + ".exe";
+    const std::string a255(255, 'a');
+    const struct {
+        std::string text;
+        MailerSplit result;
+        std::string exec, para;  // before the split: "C:\old.exe" and "-old"
+    } cases[] = {
+        {"C:\\mail\\mailer.exe -check", MailerSplit::Accepted, "C:\\mail\\mailer.exe", "-check"},
+        {"C:\\mail\\mailer.exe ", MailerSplit::Accepted, "C:\\mail\\mailer.exe", ""},
+        {"C:\\mail\\mailer.exe/a", MailerSplit::Accepted, "C:\\mail\\mailer.exe", "a"},
+        {"C:\\Program Files\\m.exe  -x", MailerSplit::Accepted, "C:\\Program Files\\m.exe", " -x"},
+        {"C:\\tools\\a.exe.d\\m.exe -x", MailerSplit::Accepted, "C:\\tools\\a.exe", "d\\m.exe -x"},
+        {"C:\\Mail\\Mailer.eXe -x", MailerSplit::Accepted, "C:\\Mail\\Mailer.eXe", "-x"},
+        {"C:\\ソフト\\メール.exe -受信", MailerSplit::Accepted, "C:\\ソフト\\メール.exe", "-受信"},
+        {"C:\\m.exeあいう", MailerSplit::Accepted, "C:\\m.exe", "いう"},
+        // The search steps over characters: the '.' after a lead byte is its second half.
+        {"C:\\x\x83.exe\\m.exe -y", MailerSplit::Accepted, "C:\\x\x83.exe\\m.exe", "-y"},
+        {"\"C:\\Program Files\\m.exe\" -check", MailerSplit::Accepted, "C:\\Program Files\\m.exe", "-check"},
+        {"\"C:\\m.exe\"-x", MailerSplit::Accepted, "C:\\m.exe", "-x"},
+        {"\"C:\\a.exe.d\\M.EXE\" -x", MailerSplit::Accepted, "C:\\a.exe.d\\M.EXE", "-x"},
+        {"\"C:\\Program Files\\m.exe -x", MailerSplit::Accepted, "C:\\Program Files\\m.exe", "-x"},
+        {"", MailerSplit::NoProgram, "", ""},
+        {"notepad", MailerSplit::NoProgram, "", ""},
+        {"\"C:\\run.bat\" -x.exe", MailerSplit::NoProgram, "", ""},
+        {p259 + " " + a255, MailerSplit::Accepted, p259, a255},
+        {p260, MailerSplit::TooLong, "C:\\old.exe", "-old"},
+        {"\"" + p260 + "\"", MailerSplit::TooLong, "C:\\old.exe", "-old"},
+        {"C:\\m.exe " + a255 + "b", MailerSplit::TooLong, "C:\\old.exe", "-old"},
+    };
+    for (const auto &c : cases) {
+        char exec[260] = "C:\\old.exe", para[256] = "-old";
+        EXPECT_EQ(SplitMailerText(c.text.c_str(), exec, sizeof exec, para, sizeof para), c.result) << c.text;
+        EXPECT_EQ(exec, c.exec) << c.text;
+        EXPECT_EQ(para, c.para) << c.text;
+    }
+    // What the box shows splits back into the same fields.
+    for (const auto &[exec, para] : {std::pair{"C:\\m.exe", ""}, {"C:\\ソフト\\メール.exe", " -x"}}) {
+        char text[kMailerTextSize], execOut[260], paraOut[256];
+        JoinMailerText(exec, para, text, sizeof text);
+        EXPECT_EQ(std::string(text), *para ? std::string(exec) + " " + para : exec);
+        ASSERT_EQ(SplitMailerText(text, execOut, sizeof execOut, paraOut, sizeof paraOut), MailerSplit::Accepted);
+        EXPECT_STREQ(execOut, exec);
+        EXPECT_STREQ(paraOut, para);
+    }
+}
+
+TEST(StatCount, TheSecondSpaceSeparatedTokenAsA31BitCount)
+{
+    const std::pair<const char *, int> cases[] = {
+        {"+OK 3 4096\r\n", 3}, {"+OK 12\r\n", 12}, {"  +OK  7  900\r\n", 7}, {"+OK +8 1\r\n", 8}, {"+OK 5x\r\n", 5},
+        {"+OK 2147483647\r\n", 2147483647}, {"", -1}, {"+OK\r\n", -1}, {"+OK\t5\r\n", -1}, {"+OK -1\r\n", -1},
+        {"+OK 2147483648\r\n", -1}, {"+OK 99999999999999999999999\r\n", -1}, {"+OK lots\r\n", -1}};
+    for (auto [reply, count] : cases)
+        EXPECT_EQ(ParseStatCount(reply), count) << reply;
+}
+
+TEST(Sntp, ServerTextSplitsAtTheFirstColonAndReadsThePortLikeAtoi)
+{
+    const struct {
+        std::string text, host;
+        int port;  // -1: refused
+    } cases[] = {
+        {"ntp.example.jp", "ntp.example.jp", 123}, {"192.0.2.1:10123", "192.0.2.1", 10123}, {"host:", "host", 0},
+        {"host:42ab", "host", 42}, {"host:65659", "host", 123}, {"host:-1", "host", 65535},
+        {"host:1234567", "host", 1234567 & 0xFFFF}, {"host:10123:5", "host", 10123}, {":123", "", 123},
+        {"host:12345678", "", -1},  // a port text that does not fit its 8 bytes
+        {std::string(255, 'h') + ":1", std::string(255, 'h'), 1}, {std::string(256, 'h'), "", -1},
+    };
+    for (const auto &c : cases) {
+        char host[256] = "";
+        uint16_t port = 1;
+        EXPECT_EQ(SplitServerText(c.text.c_str(), host, sizeof host, &port), c.port >= 0) << c.text;
+        if (c.port >= 0) {
+            EXPECT_EQ(host, c.host);
+            EXPECT_EQ(port, c.port) << c.text;
+        }
+    }
+}
+
+TEST(Sntp, TimestampsFollowTheEraRuleAndFractionsRoundDown)
+{
+    const std::pair<uint32_t, int64_t> seconds[] = {
+        {2208988800u, 0}, {3215894400u, 1006905600},   // 1970; 2001-11-28
+        {4294967295u, 2085978495}, {0, 2085978496},    // 2036-02-07 06:28:15, then era 1
+        {61505152, 2147483648}, {2147483647, 4233462143},  // past 2038; 2104-02-26 09:42:23
+        {2208988799u, -1}};                           // before 1970
+    for (auto [ntp, unix] : seconds)
+        EXPECT_EQ(NtpSecondsToUnix(ntp), unix) << ntp;
+    const std::pair<uint32_t, int> fractions[] = {{0, 0}, {4294967, 0}, {4294968, 1}, {0x80000000u, 500}, {0xFFFFFFFFu, 999}};
+    for (auto [fraction, ms] : fractions)
+        EXPECT_EQ(FractionToMilliseconds(fraction), ms) << fraction;
+}
+
+TEST(Sntp, OnlyATrustworthyServerReplyIsBelieved)
+{
+    auto reply = [](int leap, int mode, int stratum, uint32_t seconds = 3215894400u, size_t length = 48) {
+        std::string bytes(length, '\0');
+        bytes[0] = static_cast<char>(leap << 6 | 4 << 3 | mode);
+        bytes[1] = static_cast<char>(stratum);
+        for (int i = 0; i < 4; i++)
+            bytes[40 + i] = static_cast<char>(seconds >> (24 - 8 * i));
+        return bytes;
+    };
+    const std::pair<std::string, const char *> cases[] = {
+        {reply(0, 4, 2, 3215894400u, 47), "Error: サーバからの応答が短すぎます\r\n"},
+        {reply(0, 3, 2), "Error: サーバからの応答ではありません\r\n"},  // a client's request
+        {reply(0, 5, 2), "Error: サーバからの応答ではありません\r\n"},  // broadcast
+        {reply(3, 4, 2), "Error: サーバの時刻が同期していません\r\n"},
+        {reply(0, 4, 16), "Error: サーバの時刻が同期していません\r\n"},
+        {reply(0, 4, 0), "Error: サーバが時刻の提供を拒否しました\r\n"},  // kiss-o'-death
+        {reply(0, 4, 2, 0), "Error: サーバの時刻が不正です\r\n"},
+        {reply(1, 4, 1), ""},  // a leap-second warning, stratum 1
+        {reply(0, 4, 15, 3215894400u, 68), ""},  // stratum 15, an authenticator after the 48 bytes
+    };
+    for (const auto &[bytes, error] : cases) {
+        const char *refused = CheckSntpReply(reinterpret_cast<const unsigned char *>(bytes.data()),
+                                             static_cast<int>(bytes.size()));
+        EXPECT_STREQ(refused != nullptr ? refused : "", error);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,132 @@
+// The settings record and its store, built natively (the in-memory store) and for Windows (the
+// program's registry key under Wine, read back through the API).
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "settings/settings.h"
+#include "shell/text.h"
+#include "tests/support/harness.h"
+
+namespace {
+
+class SettingsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ClearStore();
+        ResetSettings();
+    }
+    void TearDown() override { ClearStore(); }
+};
+
+const char *const kTexts[] = {"POP3", "USER", "PASS", "EXEC", "PARA", "NTPS"};
+const char *const kNumbers[] = {"PORT", "TIME", "APOP", "STCH", "DCHK", "DMAL", "ALLM", "OLDM", "TLSM"};
+
+TEST_F(SettingsTest, LoadingWithoutAKeyKeepsTheDefaultsAndCreatesNothing)
+{
+    LoadSettings();
+    EXPECT_FALSE(StoreExists());
+    for (const char *text : {Settings.POP3, Settings.USER, Settings.PASS, Settings.EXEC, Settings.PARA})
+        EXPECT_STREQ(text, "");
+    EXPECT_STREQ(Settings.NTPS, "jp.pool.ntp.org");
+    EXPECT_EQ((std::vector<int32_t>{Settings.PORT, Settings.TIME, Settings.APOP, Settings.STCH, Settings.DCHK,
+                                    Settings.DMAL, Settings.ALLM, Settings.OLDM, Settings.TLSM}),
+              (std::vector<int32_t>{110, 5, 0, 0, 1, 0, 0, 0, 0}));
+}
+
+TEST_F(SettingsTest, EachGroupWritesItsOwnValuesAtFullWidth)
+{
+    const std::pair<void (*)(), std::string> groups[] = {
+        {SaveBasicSettings, "POP3 USER PASS TIME"},
+        {SaveDetailSettings, "EXEC PARA PORT APOP STCH DCHK DMAL ALLM OLDM TLSM"},
+        {SaveNtpSettings, "NTPS"},
+        {SaveAllSettings, "POP3 USER PASS EXEC PARA PORT TIME APOP STCH DCHK DMAL ALLM OLDM NTPS TLSM"},
+    };
+    const std::pair<const char *, size_t> widths[] = {{"POP3", 256}, {"USER", 64}, {"PASS", 64},
+                                                      {"EXEC", 260}, {"PARA", 256}, {"NTPS", 256}};
+    for (const auto &[save, names] : groups) {
+        ClearStore();
+        save();
+        for (const char *name : kTexts) {
+            Stored stored = ReadStored(name);
+            EXPECT_EQ(stored.present, names.find(name) != std::string::npos) << names << ": " << name;
+            if (stored.present) {
+                EXPECT_FALSE(stored.number) << name;
+                for (auto [field, width] : widths)
+                    if (strcmp(field, name) == 0)
+                        EXPECT_EQ(stored.bytes.size(), width) << name;  // an empty text too
+            }
+        }
+        for (const char *name : kNumbers) {
+            Stored stored = ReadStored(name);
+            EXPECT_EQ(stored.present, names.find(name) != std::string::npos) << names << ": " << name;
+            if (stored.present)
+                EXPECT_TRUE(stored.number && stored.bytes.size() == 4) << name;
+        }
+    }
+}
+
+TEST_F(SettingsTest, EveryValueComesBackAsItWasSaved)
+{
+    CopyText(Settings.POP3, sizeof Settings.POP3, "pop.example.jp");
+    CopyText(Settings.PASS, sizeof Settings.PASS, "パスワード");
+    CopyText(Settings.PARA, sizeof Settings.PARA, "/check");
+    Settings.ALLM = -1;  // numbers load without any range check
+    Settings.TIME = 0;
+    Settings.PORT = 65536 + 110;
+    Settings.TLSM = 2;
+    SettingsRecord saved = Settings;
+    SaveAllSettings();
+    ResetSettings();
+    LoadSettings();
+    EXPECT_EQ(memcmp(&saved, &Settings, sizeof Settings), 0);
+    EXPECT_EQ(ReadStored("PORT").bytes, std::string("\x6e\0\1\0", 4));
+}
+
+TEST_F(SettingsTest, OddStoredValuesNeverOverrunOrMixWithAField)
+{
+    PutStored("USER", false, std::string(64, 'u'));                // the whole width, no terminator
+    PutStored("PASS", false, std::string(62, 'p') + "ソ");          // ... and a character on the last byte
+    PutStored("NTPS", false, "abc");                               // shorter, no terminator
+    PutStoredText("POP3", std::string(300, 'h'));                  // too long for the field: not read
+    PutStored("TIME", false, std::string("\x07\x00", 2));          // two bytes of a number land
+    PutStored("PORT", true, std::string("\x01\x02\x03\x04\x05\x06\x07\x08", 8));  // too big: not read
+    PutStoredNumber("ALLM", 9);
+    LoadSettings();
+    EXPECT_EQ(std::string(Settings.USER), std::string(63, 'u'));
+    EXPECT_EQ(std::string(Settings.PASS), std::string(62, 'p'));
+    EXPECT_STREQ(Settings.NTPS, "abc");
+    EXPECT_STREQ(Settings.POP3, "");
+    EXPECT_EQ(Settings.TIME, 7);
+    EXPECT_EQ(Settings.PORT, 110);
+    EXPECT_EQ(Settings.ALLM, 9);
+    EXPECT_EQ(Settings.DCHK, 1);  // absent: the default
+}
+
+// A key from a version without encryption loads as before and gains TLSM at the next save.
+TEST_F(SettingsTest, AnOlderKeyWithoutTlsmKeepsWorking)
+{
+    PutStoredText("POP3", "pop.example.jp");
+    PutStoredNumber("PORT", 995);
+    PutStoredNumber("APOP", 1);
+    LoadSettings();
+    EXPECT_EQ(Settings.TLSM, 0);
+    EXPECT_EQ(Settings.PORT, 995);
+    Settings.TLSM = 1;
+    SaveDetailSettings();
+    EXPECT_EQ(ReadStored("TLSM").bytes, std::string("\1\0\0\0", 4));
+    EXPECT_EQ(ReadStored("POP3").bytes, std::string("pop.example.jp", 15));
+}
+
+TEST_F(SettingsTest, AKeyThatCannotBeCreatedIsReportedAndNothingIsWritten)
+{
+    EXPECT_EQ(SaveWithStoreDenied(SaveAllSettings), "エラーコード:5");
+    EXPECT_EQ(SaveWithStoreDenied(SaveNtpSettings), "エラーコード:5");
+    EXPECT_FALSE(StoreExists());
+    SaveNtpSettings();
+    EXPECT_TRUE(ReadStored("NTPS").present);
+}
+
+}  // namespace

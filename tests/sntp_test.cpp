@@ -1,0 +1,200 @@
+// The SNTP exchange, built natively (BSD sockets, a clock that only records) and for Windows
+// (WinSock, and SetLocalTime itself, which under Wine takes only a time within a moment of the
+// host's): the scripted peer, then chrony. No test here moves the host's clock.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "clock/local_clock.h"
+#include "clock/sntp.h"
+#include "mail/net.h"
+#include "tests/support/harness.h"
+
+namespace {
+
+std::vector<std::vector<int>> clockSettings;  // every time the exchange set the clock to
+
+bool RecordClock(const ClockTime *t)
+{
+    clockSettings.push_back({t->year, t->month, t->day, t->hour, t->minute, t->second, t->milliseconds});
+    return true;
+}
+
+// Seconds since 1970 of a date and time taken as UTC, for telling how far apart two are.
+int64_t Seconds(int y, int mo, int d, int h, int mi, int s)
+{
+    // Days from the civil date, the year counted from March so that the leap day comes last.
+    int64_t years = y - (mo <= 2), era = (years >= 0 ? years : years - 399) / 400, ofEra = years - era * 400;
+    int64_t dayOfYear = (153 * (mo + (mo > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    int64_t days = era * 146097 + ofEra * 365 + ofEra / 4 - ofEra / 100 + dayOfYear - 719468;
+    return days * 86400 + h * 3600 + mi * 60 + s;
+}
+
+// The same of a report's time line, checking how the line ends; -1 if it does not read.
+int64_t LineSeconds(const std::string &line, const std::string &ending)
+{
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, ms = 0, used = -1;
+    sscanf(line.c_str(), "%4d年%2d月%2d日 %2d:%2d:%2d.%3d%n", &y, &mo, &d, &h, &mi, &s, &ms, &used);
+    return used < 0 || line.substr(static_cast<size_t>(used)) != ending ? -1 : Seconds(y, mo, d, h, mi, s);
+}
+
+const std::string kPcEnding = " （ローカル時刻）\r\n", kServerEnding = " （NTPサーバ時刻）\r\n";
+const std::string kSynchronised = "NTPサーバの時刻に同期しました\r\n";
+const std::string kSetFailed = "Error: ローカル時刻の設定に失敗\r\n";
+constexpr uint32_t k2001 = 3215894400u;  // 2001-11-28 00:00:00 UTC
+
+class SntpTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        SetTimeZone("JST-9");
+        clockSettings.clear();
+        SetLocalClock = RecordClock;
+    }
+    void TearDown() override
+    {
+        SetLocalClock = platformSetter_;
+        SetTimeZone(nullptr);
+    }
+    int Sync(const std::string &server)
+    {
+        memset(report_, 'x', sizeof report_ - 1);  // a report replaces whatever was there
+        report_[sizeof report_ - 1] = '\0';
+        return SyncClock(server.c_str(), report_);
+    }
+    int SyncWith(std::vector<UdpReply> replies)
+    {
+        FaultUdpServer server(std::move(replies));
+        return Sync(server.Server());
+    }
+    std::string Report() const { return report_; }
+
+    char report_[kSyncReportSize];
+    bool (*platformSetter_)(const ClockTime *) = SetLocalClock;
+};
+
+TEST_F(SntpTest, TheServersReplySetsTheClockAndReportsThreeLines)
+{
+    ASSERT_TRUE(UdpPortHolder(kSntpLocalPort).bound);  // free, so that the request can leave from it
+    FaultUdpServer server({{UdpReply::Server, SntpReply(k2001)}});
+    EXPECT_EQ(Sync(server.Server()), 0);
+    EXPECT_EQ(server.Request(), std::string("\x0B") + std::string(47, '\0'));
+    EXPECT_EQ(server.RequestPort(), kSntpLocalPort);
+    Lines lines = SplitLines(Report());
+    ASSERT_EQ(lines.size(), 3u) << Report();
+    EXPECT_EQ(lines[1], "2001年11月28日 09:00:00.000" + kServerEnding);
+    EXPECT_EQ(lines[2], kSynchronised);
+    EXPECT_EQ(clockSettings, (std::vector<std::vector<int>>{{2001, 11, 28, 9, 0, 0, 0}}));
+    // The first line is the PC's clock just before it was set.
+    ClockTime now;
+    ReadLocalClock(&now);
+    EXPECT_LE(std::llabs(LineSeconds(lines[0], kPcEnding) - Seconds(now.year, now.month, now.day, now.hour, now.minute,
+                                                                     now.second)),
+              2)
+        << lines[0];
+}
+
+TEST_F(SntpTest, TransmitTimesFrom1970To2104SetTheClockAndEarlierOnesDoNot)
+{
+    SetTimeZone("UTC0");
+    const struct {
+        uint32_t seconds, fraction;
+        std::vector<int> set;  // empty: refused
+    } cases[] = {
+        {2208988800u, 0, {1970, 1, 1, 0, 0, 0, 0}},
+        {4294967295u, 0xFFFFFFFFu, {2036, 2, 7, 6, 28, 15, 999}},
+        {0, 0x80000000u, {2036, 2, 7, 6, 28, 16, 500}},  // zero seconds but a fraction: not zero
+        {61505152, 0, {2038, 1, 19, 3, 14, 8, 0}},
+        {2147483647, 0, {2104, 2, 26, 9, 42, 23, 0}},
+        {2208988799u, 0, {}},
+    };
+    for (const auto &c : cases) {
+        clockSettings.clear();
+        EXPECT_EQ(SyncWith({{UdpReply::Server, SntpReply(c.seconds, c.fraction)}}), c.set.empty() ? -1 : 0) << c.seconds;
+        EXPECT_EQ(clockSettings, c.set.empty() ? std::vector<std::vector<int>>{} : std::vector<std::vector<int>>{c.set});
+        if (c.set.empty())
+            EXPECT_EQ(Report(), "Error: 時刻の取得に失敗\r\n");
+    }
+}
+
+TEST_F(SntpTest, OthersAreIgnoredAndAnUntrustworthyReplyIsRefused)
+{
+    // Anyone may send to our port: only the server's own address and port count.
+    EXPECT_EQ(SyncWith({{UdpReply::OtherPort, SntpReply(3000000000u)},
+                        {UdpReply::OtherAddress, SntpReply(3100000000u)},
+                        {UdpReply::Server, SntpReply(k2001, 0x80000000u)}}),
+              0);
+    EXPECT_EQ(clockSettings, (std::vector<std::vector<int>>{{2001, 11, 28, 9, 0, 0, 500}}));
+    const std::pair<std::string, std::string> refused[] = {
+        {SntpReply(k2001, 0, 0, 4, 0), "Error: サーバが時刻の提供を拒否しました\r\n"},
+        {std::string(1025, '\x24'), "Error: サーバからの受信失敗\r\n"},  // longer than any buffer of ours
+    };
+    for (const auto &[reply, error] : refused) {
+        EXPECT_EQ(SyncWith({{UdpReply::Server, reply}}), -1);
+        EXPECT_EQ(Report(), error);
+    }
+    EXPECT_EQ(clockSettings.size(), 1u);
+}
+
+TEST_F(SntpTest, OnlyOthersAnsweringTimesOutAfterThreeSeconds)
+{
+    uint64_t start = NetClockMs();
+    EXPECT_EQ(SyncWith({{UdpReply::OtherPort, SntpReply(k2001)}, {UdpReply::OtherAddress, SntpReply(k2001)}}), -1);
+    uint64_t took = NetClockMs() - start;
+    EXPECT_EQ(Report(), "Error: タイムアウトしました\r\n");
+    EXPECT_GE(took, 2950u);  // the platform's tick may run a little coarse
+    EXPECT_LT(took, 3600u);
+    EXPECT_TRUE(clockSettings.empty());
+}
+
+TEST_F(SntpTest, ServerTextsThatReachNoServer)
+{
+    EXPECT_EQ(Sync("127.0.0.1:"), -1);  // port 0: nothing can be sent there
+    EXPECT_EQ(Report(), "Error: サーバへの送信失敗\r\n");
+    FaultUdpServer server({{UdpReply::Server, SntpReply(k2001)}});
+    EXPECT_EQ(Sync("127.0.0.1:0" + std::to_string(server.Port()) + "0000000"), -1);  // too long to read
+    EXPECT_EQ(Report(), "Error: ホストアドレス取得失敗\r\n");
+    EXPECT_EQ(server.Request(), "");
+}
+
+TEST_F(SntpTest, WhenPort1024IsTakenTheRequestLeavesFromAnother)
+{
+    UdpPortHolder holder(kSntpLocalPort);
+    ASSERT_TRUE(holder.bound);
+    FaultUdpServer server({{UdpReply::Server, SntpReply(k2001)}});
+    EXPECT_EQ(Sync(server.Server()), 0);
+    EXPECT_NE(server.RequestPort(), 0);
+    EXPECT_NE(server.RequestPort(), kSntpLocalPort);
+    EXPECT_EQ(SplitLines(Report()).size(), 3u) << Report();
+}
+
+// The platform's own setter: natively it always refuses; under Wine SetLocalTime refuses a time
+// far from the host's and takes chrony's, which is the host's.
+TEST_F(SntpTest, ThePlatformsClockRefusesAFarTimeAndTakesChronys)
+{
+    SetLocalClock = platformSetter_;
+    EXPECT_EQ(SyncWith({{UdpReply::Server, SntpReply(k2001)}}), 0);
+    EXPECT_EQ(Report(), kSetFailed);
+
+    ASSERT_GT(FixtureNumber("chrony/port"), 0) << "the chrony fixture did not run";
+    SetTimeZone(nullptr);  // the system's zone, as SetLocalTime has it
+#ifndef _WIN32
+    SetLocalClock = RecordClock;  // the native build's own would refuse
+#endif
+    for (const char *host : {"127.0.0.1", "localhost"}) {
+        EXPECT_EQ(Sync(std::string(host) + ":" + std::to_string(FixtureNumber("chrony/port"))), 0) << Report();
+        Lines lines = SplitLines(Report());
+        ASSERT_EQ(lines.size(), 3u) << Report();
+        EXPECT_EQ(lines[2], kSynchronised);
+        // chrony serves this very host's clock: the two times lie within a moment.
+        int64_t served = LineSeconds(lines[1], kServerEnding), pc = LineSeconds(lines[0], kPcEnding);
+        EXPECT_GT(served, 0);
+        EXPECT_LE(std::llabs(served - pc), 1) << Report();
+    }
+}
+
+}  // namespace

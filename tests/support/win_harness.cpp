@@ -1,0 +1,201 @@
+// The Windows test harness.
+#include "tests/support/win_harness.h"
+
+#include <cstring>
+#include <vector>
+
+#include "resources/resource.h"
+#include "tests/support/harness.h"
+
+void Pump(int ms)
+{
+    DWORD end = GetTickCount() + static_cast<DWORD>(ms);
+    MSG message;
+    do {
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        Sleep(10);
+    } while (GetTickCount() < end);
+}
+
+std::string WindowText(HWND window)
+{
+    static char text[81920];
+    text[0] = '\0';
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 5000,
+                        &copied);
+    return text;
+}
+
+HWND FindDialog(const char *caption) { return FindWindowA("#32770", caption); }
+
+HWND WaitDialog(const char *caption, int ms)
+{
+    HWND found = nullptr;
+    WaitUntil([&] { return (found = FindDialog(caption)) != nullptr; }, ms);
+    return found;
+}
+
+namespace {
+
+// The pixels of a screen rectangle, or of an icon drawn on two backgrounds (-1 where it shows through).
+std::vector<int> Grab(HDC source, int x, int y, int width, int height, HICON icon = nullptr)
+{
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    std::vector<int> pixels(static_cast<size_t>(width * height), -1);
+    for (COLORREF background : {RGB(0, 0xFE, 0xFE), RGB(0xFE, 0, 0xFE)}) {
+        if (icon != nullptr) {
+            RECT all = {0, 0, width, height};
+            HBRUSH brush = CreateSolidBrush(background);
+            FillRect(memory, &all, brush);
+            DeleteObject(brush);
+            DrawIconEx(memory, 0, 0, icon, width, height, 0, nullptr, DI_NORMAL);
+        } else {
+            BitBlt(memory, 0, 0, width, height, source, x, y, SRCCOPY);
+        }
+        for (int i = 0; i < width * height; i++) {
+            int colour = static_cast<int>(GetPixel(memory, i % width, i / width));
+            int &kept = pixels[static_cast<size_t>(i)];
+            kept = background == RGB(0, 0xFE, 0xFE) ? colour : (kept == colour ? colour : -1);
+        }
+        if (icon == nullptr)
+            break;
+    }
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return pixels;
+}
+
+}  // namespace
+
+int ShownPicture(POINT *centre)
+{
+    static std::vector<int> pictures[IDI_CHECK_FAILED + 1 - IDI_NO_MAIL];
+    if (pictures[0].empty())
+        for (int id = IDI_NO_MAIL; id <= IDI_CHECK_FAILED; id++) {
+            HICON icon = static_cast<HICON>(LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id), IMAGE_ICON,
+                                                       16, 16, LR_DEFAULTCOLOR));
+            pictures[id - IDI_NO_MAIL] = Grab(nullptr, 0, 0, 16, 16, icon);
+            DestroyIcon(icon);
+        }
+    // The bottom strip of the desktop, where the taskbar and its notification area are.
+    int width = GetSystemMetrics(SM_CXSCREEN), height = 40, top = GetSystemMetrics(SM_CYSCREEN) - height;
+    HDC screen = GetDC(nullptr);
+    std::vector<int> strip = Grab(screen, 0, top, width, height);
+    ReleaseDC(nullptr, screen);
+    auto at = [&](int x, int y) { return strip[static_cast<size_t>(y * width + x)]; };
+    for (int y = 0; y + 16 <= height; y++)
+        for (int x = 0; x + 16 <= width; x++) {
+            if (at(x + 2, y + 1) != static_cast<int>(RGB(0xFF, 0, 0)) || at(x + 1, y) != 0)
+                continue;  // not the top-left of the box's outline and face
+            for (int id = IDI_NO_MAIL; id <= IDI_CHECK_FAILED; id++) {
+                const std::vector<int> &picture = pictures[id - IDI_NO_MAIL];
+                bool same = true;
+                for (int i = 0; i < 256 && same; i++)
+                    same = picture[static_cast<size_t>(i)] == -1 || picture[static_cast<size_t>(i)] == at(x + i % 16, y + i / 16);
+                if (same) {
+                    if (centre != nullptr)
+                        *centre = {x + 8, top + y + 8};
+                    return id;
+                }
+            }
+        }
+    return 0;
+}
+
+int ShownPictureSettled(int expected)
+{
+    int shown = 0;
+    WaitUntil([&] { return (shown = ShownPicture()) == expected; }, 3000);
+    return shown;
+}
+
+namespace {
+
+struct Search {
+    DWORD pid;
+    const char *className, *caption;
+    HWND found;
+};
+
+BOOL CALLBACK Match(HWND window, LPARAM data)
+{
+    auto *s = reinterpret_cast<Search *>(data);
+    DWORD pid;
+    char name[64], caption[64];
+    GetWindowThreadProcessId(window, &pid);
+    GetClassNameA(window, name, sizeof name);
+    GetWindowTextA(window, caption, sizeof caption);
+    if (pid == s->pid && strcmp(name, s->className) == 0 && strcmp(caption, s->caption) == 0)
+        s->found = window;
+    return TRUE;
+}
+
+HWND FindProcessWindow(DWORD pid, const char *className, const char *caption)
+{
+    Search search = {pid, className, caption, nullptr};
+    EnumWindows(Match, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+}  // namespace
+
+Program::Program()
+{
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string command = path;
+    command = command.substr(0, command.find_last_of('\\'));  // ...\windows\tests
+    command = "\"" + command.substr(0, command.find_last_of('\\')) + "\\pollwick.exe\"";
+    STARTUPINFOA startup = {sizeof startup};
+    if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process_))
+        WaitUntil([&] { return (window_ = FindProcessWindow(process_.dwProcessId, "Pollwick", "Pollwick")) != nullptr; },
+                  10000);
+}
+
+Program::~Program()
+{
+    if (process_.hProcess == nullptr)
+        return;
+    if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT)
+        TerminateProcess(process_.hProcess, 1);
+    CloseHandle(process_.hProcess);
+    CloseHandle(process_.hThread);
+}
+
+void Program::Command(int id) const { PostMessageA(window_, WM_COMMAND, static_cast<WPARAM>(id), 0); }
+void Program::Tray(UINT mouseMessage) const { PostMessageA(window_, WM_TRAYNOTIFY, ID_TRAYICON, mouseMessage); }
+
+std::string Program::Log() const
+{
+    HWND log = FindProcessWindow(process_.dwProcessId, "#32770", "Pollwick ログ");
+    return log == nullptr ? "" : WindowText(GetDlgItem(log, IDC_LOGTEXT));
+}
+
+bool Program::WaitForLog(const std::string &part, int ms) const
+{
+    return WaitUntil([&] { return Log().find(part) != std::string::npos; }, ms);
+}
+
+size_t Program::Count(const std::string &part) const
+{
+    std::string log = Log();
+    size_t count = 0;
+    for (size_t at = log.find(part); at != std::string::npos; at = log.find(part, at + 1))
+        count++;
+    return count;
+}
+
+bool Program::Exit()
+{
+    Command(IDM_EXIT);
+    return WaitForSingleObject(process_.hProcess, 10000) == WAIT_OBJECT_0;
+}

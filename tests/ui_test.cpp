@@ -1,0 +1,459 @@
+// The windows of the program, in this process under Wine: the tray icon through real checks, the
+// log window, and the settings sheet worked from a second thread as a user would.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "resources/resource.h"
+#include "settings/help_popup.h"
+#include "settings/settings.h"
+#include "settings/sheet.h"
+#include "shell/log.h"
+#include "shell/log_window.h"
+#include "shell/text.h"
+#include "shell/tray.h"
+#include "shell/tray_rules.h"
+#include "tests/support/harness.h"
+#include "tests/support/win_harness.h"
+
+namespace {
+
+HWND owner;
+std::vector<int> commands;  // what the owner window was sent
+
+LRESULT CALLBACK OwnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_COMMAND)
+        commands.push_back(LOWORD(wParam));
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+class Ui : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        InitCommonControls();
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = OwnerProc;
+        windowClass.hInstance = GetModuleHandleA(nullptr);  // the templates and pictures are ours
+        windowClass.lpszClassName = "PollwickUiTest";
+        RegisterClassA(&windowClass);
+        owner = CreateWindowExA(WS_EX_TOOLWINDOW, "PollwickUiTest", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                GetModuleHandleA(nullptr), nullptr);
+    }
+    void SetUp() override
+    {
+        ClearStore();
+        ResetSettings();
+        InitLogRing();
+    }
+    void TearDown() override { ClearStore(); }
+};
+
+TEST_F(Ui, TrayPicturesTooltipsAndTheSoundThroughRealChecks)
+{
+    ASSERT_NE(FindWindowA("Shell_TrayWnd", nullptr), nullptr) << "no taskbar on the desktop";
+    AddTrayIcon(owner, &TrayIcon);
+    EXPECT_EQ(ShownPictureSettled(IDI_NO_MAIL), IDI_NO_MAIL);
+    Mailbox box = TestMailbox();
+    UseAccount("127.0.0.1", DovecotPort(), box.user, box.password);
+    const struct {
+        int count;  // messages in the mailbox; -1: the server is down
+        bool acknowledge;
+        int picture, beeps;
+        const char *tip;
+    } steps[] = {
+        {3, false, IDI_NEW_MAIL, 1, "新着 3 件/全 3 件"},
+        {3, false, IDI_NEW_MAIL, 0, "新着 3 件/全 3 件"},
+        {5, true, IDI_NEW_AND_OLD_MAIL, 1, "新着 2 件/全 5 件"},
+        {0, false, IDI_NO_MAIL, 0, "新着 0 件/全 0 件"},
+        {-1, false, IDI_CHECK_FAILED, 0, "エラーが起きました"},
+        {4, false, IDI_NEW_MAIL, 1, "新着 4 件/全 4 件"},
+    };
+    for (const auto &step : steps) {
+        SCOPED_TRACE(step.tip);
+        if (step.acknowledge)
+            SetTrayIcon(owner, &TrayIcon, AcknowledgeMail(&Settings.ALLM, &Settings.OLDM));
+        Settings.PORT = step.count >= 0 ? DovecotPort() : 9;  // nothing listens on 9
+        if (step.count >= 0)
+            SetMailboxCount(step.count);
+        int beeps = MailBeepCount;
+        RunCheckCycle(owner, &TrayIcon);
+        EXPECT_EQ(MailBeepCount - beeps, step.beeps);
+        EXPECT_STREQ(TrayIcon.szTip, step.tip);
+        EXPECT_EQ(ShownPictureSettled(step.picture), step.picture);
+    }
+
+    // While a check runs, the question mark over the previous state: a server that waits to greet.
+    Settings.OLDM = 2;
+    SetTrayIcon(owner, &TrayIcon, IDI_NEW_AND_OLD_MAIL);
+    FaultServer slow({Pause(2500), Send("+OK\r\n")});
+    Settings.PORT = slow.Port();
+    int seen = 0;
+    std::thread watcher([&] { WaitUntil([&] { return (seen = ShownPicture()) == IDI_CHECKING_NEW_AND_OLD_MAIL; }, 2000); });
+    RunCheckCycle(owner, &TrayIcon);
+    watcher.join();
+    EXPECT_EQ(seen, IDI_CHECKING_NEW_AND_OLD_MAIL);
+
+    // Only the picture on show is held: the shell keeps its own copy.
+    std::vector<HICON> handles;
+    for (int i = 0; i < 100; i++) {
+        SetTrayIcon(owner, &TrayIcon, IDI_NO_MAIL + i % 9);
+        handles.push_back(TrayIcon.hIcon);
+    }
+    int alive = 0;
+    for (HICON handle : handles) {
+        ICONINFO info;
+        if (GetIconInfo(handle, &info)) {
+            alive++;
+            DeleteObject(info.hbmColor);
+            DeleteObject(info.hbmMask);
+        }
+    }
+    EXPECT_EQ(alive, 1);
+    Shell_NotifyIconA(NIM_DELETE, &TrayIcon);
+}
+
+TEST_F(Ui, TheMenuShowsItsEntriesAndSendsTheChosenCommand)
+{
+    std::vector<std::pair<UINT, std::string>> items;
+    std::thread driver([&] {
+        HWND menu = nullptr;
+        if (!WaitUntil([&] { return (menu = FindWindowA("#32768", nullptr)) != nullptr; }))
+            return;
+        HMENU handle = reinterpret_cast<HMENU>(SendMessageA(menu, MN_GETHMENU, 0, 0));
+        for (int i = 0; i < GetMenuItemCount(handle); i++) {
+            char text[64] = "";
+            GetMenuStringA(handle, static_cast<UINT>(i), text, sizeof text, MF_BYPOSITION);
+            items.emplace_back(GetMenuItemID(handle, i), text);
+        }
+        // Keys reach the menu through its owner: the first entry, chosen with Enter.
+        PostMessageA(owner, WM_KEYDOWN, VK_DOWN, 0);
+        PostMessageA(owner, WM_KEYDOWN, VK_RETURN, 0);
+    });
+    commands.clear();
+    ShowTrayMenu(owner);
+    driver.join();
+    Pump(200);
+    EXPECT_EQ(items, (std::vector<std::pair<UINT, std::string>>{
+                         {IDM_CHECK, "手動チェック"}, {IDM_MAILER, "メーラの起動"}, {0, ""}, {IDM_SETTINGS, "設定..."},
+                         {IDM_SHOWLOG, "ログ表示"}, {0, ""}, {IDM_VERSION, "ﾊﾞｰｼﾞｮﾝ情報"}, {IDM_EXIT, "終了"}}));
+    EXPECT_EQ(commands, std::vector<int>{IDM_CHECK});
+}
+
+TEST_F(Ui, TheLogWindowShowsEveryLineAndHidesWhereItIs)
+{
+    LogWindow = CreateDialogParamA(GetModuleHandleA(nullptr), "MYLOGDLG", nullptr, LogDialogProc, 0);
+    ASSERT_NE(LogWindow, nullptr);
+    HWND edit = GetDlgItem(LogWindow, IDC_LOGTEXT);
+    RECT area, place;
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    GetWindowRect(LogWindow, &place);
+    EXPECT_EQ(std::make_pair(place.right, place.bottom), std::make_pair(area.right, area.bottom));
+    ShowWindow(LogWindow, SW_SHOW);
+    Pump(100);
+    EXPECT_EQ(WindowText(edit), "");
+
+    for (int n = 1; n <= 65; n++)
+        AppendLog("[system] ", ("line " + std::to_string(n) + "\r\n").c_str());
+    Pump(100);
+    JoinLogRing(LogJoined, sizeof LogJoined);
+    std::string text = WindowText(edit);
+    EXPECT_EQ(text, LogJoined);
+    EXPECT_EQ(text.substr(20, 17), "[system] line 2\r\n");
+    EXPECT_GT(SendMessageA(edit, EM_GETFIRSTVISIBLELINE, 0, 0), 0);  // moved down to the newest lines
+
+    // What the user typed is replaced by the next line, shown or not.
+    SetWindowTextA(edit, "typed by hand");
+    ShowWindow(LogWindow, SW_HIDE);
+    AppendLog("[recv] ", "+OK\r\n");
+    Pump(100);
+    EXPECT_EQ(WindowText(edit).find("typed by hand"), std::string::npos);
+    EXPECT_EQ(WindowText(edit).substr(WindowText(edit).size() - 12), "[recv] +OK\r\n");
+
+    // OK, Esc, Enter and the close box only hide it, in the same place.
+    auto key = [&](UINT vk) {
+        return [&, vk] {
+            SetFocus(edit);
+            PostMessageA(edit, WM_KEYDOWN, vk, 0x00010001);
+            PostMessageA(edit, WM_KEYUP, vk, 0xC0010001);
+        };
+    };
+    const std::function<void()> hides[] = {[&] { SendDlgItemMessageA(LogWindow, IDOK, BM_CLICK, 0, 0); },
+                                           key(VK_ESCAPE), key(VK_RETURN),
+                                           [&] { SendMessageA(LogWindow, WM_SYSCOMMAND, SC_CLOSE, 0); }};
+    for (const std::function<void()> &hide : hides) {
+        ShowWindow(LogWindow, SW_SHOW);
+        Pump(50);
+        hide();
+        MSG message;
+        for (int i = 0; i < 10; i++, Sleep(10))
+            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+                DispatchAppMessage(&message);
+        EXPECT_FALSE(IsWindowVisible(LogWindow));
+    }
+    RECT after;
+    GetWindowRect(LogWindow, &after);
+    EXPECT_TRUE(EqualRect(&place, &after));
+    DestroyWindow(LogWindow);
+    LogWindow = nullptr;
+}
+
+// The sheet runs here, modal, while drive works it from another thread; a sheet that drive
+// leaves open is cancelled, so that a failing test cannot hang.
+void RunSheet(const std::function<void(HWND sheet)> &drive)
+{
+    std::thread driver([&] {
+        HWND sheet = nullptr;
+        auto shown = [&] { return (sheet = FindDialog("Pollwick 設定")) != nullptr && IsWindowVisible(sheet); };
+        if (!WaitUntil(shown, 10000)) {
+            ADD_FAILURE() << "the sheet did not open";
+            return;
+        }
+        drive(sheet);
+        if (!WaitUntil([&] { return !IsWindow(sheet); }, 3000)) {
+            ADD_FAILURE() << "the sheet was left open";
+            PostMessageA(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+        }
+    });
+    ShowSettingsSheet(owner);
+    driver.join();
+}
+
+HWND Page(HWND sheet, int index)
+{
+    SendMessageA(sheet, PSM_SETCURSEL, static_cast<WPARAM>(index), 0);
+    return reinterpret_cast<HWND>(SendMessageA(sheet, PSM_GETCURRENTPAGEHWND, 0, 0));
+}
+std::string Read(HWND page, int id) { return WindowText(GetDlgItem(page, id)); }
+void Type(HWND page, int id, const std::string &text) { SetDlgItemTextA(page, id, text.c_str()); }
+void Click(HWND page, int id) { SendDlgItemMessageA(page, id, BM_CLICK, 0, 0); }
+bool Checked(HWND page, int id) { return IsDlgButtonChecked(page, id) == BST_CHECKED; }
+void Press(HWND sheet, int button) { PostMessageA(sheet, PSM_PRESSBUTTON, static_cast<WPARAM>(button), 0); }
+std::string StoredText(const char *name) { return ReadStored(name).bytes.c_str(); }
+int32_t StoredNumber(const char *name)
+{
+    Stored stored = ReadStored(name);
+    int32_t value = -12345;
+    if (stored.present && stored.bytes.size() == 4)
+        memcpy(&value, stored.bytes.data(), 4);
+    return value;
+}
+
+TEST_F(Ui, TheSheetOpensCentredAndCancelWritesNothing)
+{
+    CopyText(Settings.EXEC, sizeof Settings.EXEC, "C:\\m.exe");
+    SettingsRecord before = Settings;
+    RECT saved;
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &saved, 0);
+    // Only the work area's right and bottom edges place it, as if it began at the screen's corner.
+    for (RECT area : {saved, RECT{100, 60, 900, 640}}) {
+        SystemParametersInfoA(SPI_SETWORKAREA, 0, &area, 0);
+        RunSheet([&](HWND sheet) {
+            HWND tabs = reinterpret_cast<HWND>(SendMessageA(sheet, PSM_GETTABCONTROL, 0, 0));
+            EXPECT_EQ(SendMessageA(tabs, TCM_GETITEMCOUNT, 0, 0), 3);
+            RECT window;
+            GetWindowRect(sheet, &window);
+            EXPECT_EQ(window.left, (area.right - (window.right - window.left)) / 2);
+            EXPECT_EQ(window.top, (area.bottom - (window.bottom - window.top)) / 2);
+            Type(Page(sheet, 0), IDC_POP3, "pop.example.jp");
+            Type(Page(sheet, 1), IDC_PORT, "995");
+            Click(Page(sheet, 1), IDC_APOP);
+            Type(Page(sheet, 2), IDC_NTPS, "ntp.example.jp");
+            Press(sheet, PSBTN_CANCEL);
+        });
+    }
+    SystemParametersInfoA(SPI_SETWORKAREA, 0, &saved, 0);
+    EXPECT_FALSE(StoreExists());
+    EXPECT_EQ(memcmp(&before, &Settings, sizeof Settings), 0);
+}
+
+TEST_F(Ui, OkWritesTheGroupOfEachPageThatWasOpened)
+{
+    CopyText(Settings.USER, sizeof Settings.USER, "旧ユーザー");
+    CopyText(Settings.EXEC, sizeof Settings.EXEC, "C:\\old\\mail.exe");
+    CopyText(Settings.PARA, sizeof Settings.PARA, "-x");
+    Settings.TIME = 7;
+    Settings.ALLM = 4;
+    RunSheet([](HWND sheet) {
+        HWND page = Page(sheet, 0);
+        EXPECT_EQ(Read(page, IDC_USER), "旧ユーザー");
+        EXPECT_EQ(Read(page, IDC_TIME), "7");
+        Type(page, IDC_USER, "ユーザー");
+        Type(page, IDC_TIME, "99999");  // beyond what the timer holds
+        Press(sheet, PSBTN_OK);
+    });
+    EXPECT_EQ(StoredText("USER"), "ユーザー");
+    EXPECT_EQ(StoredNumber("TIME"), 35791);
+    EXPECT_FALSE(ReadStored("PORT").present);
+    EXPECT_FALSE(ReadStored("NTPS").present);
+
+    RunSheet([](HWND sheet) {
+        HWND page = Page(sheet, 1);
+        EXPECT_EQ(Read(page, IDC_MAILER), "C:\\old\\mail.exe -x");
+        EXPECT_TRUE(Checked(page, IDC_DCHK) && Checked(page, IDC_TLS_NONE));
+        Click(page, IDC_TLS_IMPLICIT);
+        Click(page, IDC_TLS_STLS);
+        Click(page, IDC_DMAL);
+        EXPECT_FALSE(Checked(page, IDC_TLS_IMPLICIT) || Checked(page, IDC_DCHK));  // two radio groups
+        Type(page, IDC_PORT, "995");
+        Click(page, IDC_STCH);
+        Type(page, IDC_MAILER, "\"C:\\Program Files\\Mail\\MAILER.EXE\" /check");
+        Press(sheet, PSBTN_OK);
+    });
+    const std::pair<const char *, int32_t> numbers[] = {{"PORT", 995}, {"APOP", 0}, {"STCH", 1}, {"DCHK", 0},
+                                                        {"DMAL", 1},   {"ALLM", 4}, {"TLSM", 1}};
+    for (auto [name, value] : numbers)
+        EXPECT_EQ(StoredNumber(name), value) << name;
+    EXPECT_EQ(StoredText("EXEC"), "C:\\Program Files\\Mail\\MAILER.EXE");
+    EXPECT_EQ(StoredText("PARA"), "/check");
+
+    // A text that names no program: page 2 writes nothing; memory keeps what it took in.
+    ClearStore();
+    RunSheet([](HWND sheet) {
+        HWND page = Page(sheet, 1);
+        Type(page, IDC_PORT, "70000");
+        Type(page, IDC_MAILER, "mailer -x");
+        Press(sheet, PSBTN_OK);
+    });
+    EXPECT_FALSE(ReadStored("PORT").present);
+    EXPECT_TRUE(ReadStored("TIME").present);
+    EXPECT_EQ(Settings.PORT, 70000);
+}
+
+TEST_F(Ui, SyncFillsTheReportAndTakesTheServerTextAtOnce)
+{
+    const std::string server = "127.0.0.1:" + std::to_string(FixtureNumber("chrony/port"));
+    RunSheet([&](HWND sheet) {
+        HWND page = Page(sheet, 2);
+        EXPECT_EQ(Read(page, IDC_NTPS), "jp.pool.ntp.org");
+        Type(page, IDC_NTPS, server);
+        Click(page, IDC_SYNC);  // returns once the exchange is over
+        Lines lines = SplitLines(Read(page, IDC_SYNCREPORT));
+        ASSERT_EQ(lines.size(), 3u);
+        EXPECT_EQ(lines[2], "NTPサーバの時刻に同期しました\r\n");
+        Press(sheet, PSBTN_CANCEL);
+    });
+    EXPECT_EQ(Settings.NTPS, server);  // in memory only
+    EXPECT_FALSE(StoreExists());
+}
+
+// A key from the keyboard, to the window of the foreground that has the focus.
+void PressKey(WORD key)
+{
+    INPUT keys[2] = {};
+    for (INPUT &input : keys) {
+        input.type = INPUT_KEYBOARD;
+        input.ki.wVk = key;
+        input.ki.wScan = static_cast<WORD>(MapVirtualKeyA(key, MAPVK_VK_TO_VSC));
+    }
+    keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, keys, sizeof keys[0]);
+}
+
+HWND Popup() { return FindWindowA(kHelpPopupClass, nullptr); }
+
+TEST_F(Ui, HelpShowsAtTheMouseUntilAKeyAClickOrTheFocusMoves)
+{
+    RunSheet([](HWND sheet) {
+        // F1 on a control, with the mouse at (400, 300).
+        auto f1 = [&](HWND page, int id) {
+            SendMessageA(page, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(page, id)), TRUE);
+            SetForegroundWindow(sheet);
+            SetCursorPos(400, 300);
+            PressKey(VK_F1);
+            return WaitUntil([] { return Popup() != nullptr; });
+        };
+        ASSERT_TRUE(f1(Page(sheet, 0), IDC_TIME)) << "no popup after F1";
+        EXPECT_NE(GetModuleHandleA("hhctrl.ocx"), nullptr) << "the HTML Help control was not tried first";
+        EXPECT_EQ(WindowText(Popup()), "自動的にメールチェックする間隔（分）を入力してください");
+        RECT one;
+        GetWindowRect(Popup(), &one);
+        EXPECT_EQ(one.top, 300);  // its top centre at the mouse
+        EXPECT_LE(std::abs((one.left + one.right) / 2 - 400), 1);
+        PressKey(VK_SHIFT);
+        EXPECT_TRUE(WaitUntil([] { return Popup() == nullptr; })) << "a key did not close it";
+
+        ASSERT_TRUE(f1(Page(sheet, 1), IDC_APOP));
+        EXPECT_EQ(WindowText(Popup()), "パスワードを暗号化して送ります\r（サーバがAPOP認証に対応している場合のみ有効）");
+        RECT two;
+        GetWindowRect(Popup(), &two);
+        EXPECT_GT(two.bottom - two.top, one.bottom - one.top + 8);  // "\r" broke the line
+        // The X server moves the pointer in its own time: the click waits until it is there.
+        POINT centre = {(two.left + two.right) / 2, (two.top + two.bottom) / 2};
+        SetCursorPos(centre.x, centre.y);
+        WaitUntil([&] { return WindowFromPoint(centre) == Popup(); });
+        INPUT click[2] = {{INPUT_MOUSE, {}}, {INPUT_MOUSE, {}}};
+        click[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+        click[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+        SendInput(2, click, sizeof click[0]);
+        EXPECT_TRUE(WaitUntil([] { return Popup() == nullptr; })) << "a click did not close it";
+
+        // Asked for a control that cannot take the focus: a new popup replaces the old one;
+        // labels, group boxes, buttons and the report have none.
+        auto ask = [](HWND page, int id) {
+            HELPINFO help = {sizeof help, HELPINFO_WINDOW, id, GetDlgItem(page, id), 0, {300, 200}};
+            SendMessageA(page, WM_HELP, 0, reinterpret_cast<LPARAM>(&help));
+        };
+        HWND pages[3] = {Page(sheet, 0), Page(sheet, 1), Page(sheet, 2)};
+        ask(pages[2], IDC_NTPS);
+        EXPECT_EQ(WindowText(Popup()), "NTPサーバ名を入力してください");
+        ask(pages[1], IDC_MAILER);
+        EXPECT_EQ(WindowText(Popup()), "外部メールソフトの実行ファイル名を入力してください\r（引数も有効です）");
+        EXPECT_EQ(FindWindowExA(nullptr, Popup(), kHelpPopupClass, nullptr), nullptr);
+        SetForegroundWindow(sheet);
+        EXPECT_TRUE(WaitUntil([] { return Popup() == nullptr; })) << "losing the focus did not close it";
+        const std::pair<int, int> silent[] = {{0, IDC_POP3_LABEL}, {1, IDC_DETAIL_GROUP}, {1, IDC_CHOOSE_MAILER},
+                                              {2, IDC_SYNC}, {2, IDC_SYNCREPORT}};
+        for (auto [index, id] : silent) {
+            ask(pages[index], id);
+            EXPECT_EQ(Popup(), nullptr) << id;
+        }
+        Press(sheet, PSBTN_CANCEL);
+    });
+}
+
+TEST_F(Ui, TheChooserPutsThePathAloneInTheBox)
+{
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    const std::string folder = std::string(temp) + "Pollwick Ui Test", path = folder + "\\MAILER.EXE";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    CloseHandle(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    CopyText(Settings.EXEC, sizeof Settings.EXEC, "C:\\old\\mail.exe");
+    CopyText(Settings.PARA, sizeof Settings.PARA, "-x");
+    RunSheet([&](HWND sheet) {
+        HWND page = Page(sheet, 1);
+        for (bool pick : {true, false}) {
+            PostMessageA(GetDlgItem(page, IDC_CHOOSE_MAILER), BM_CLICK, 0, 0);  // the dialog is modal
+            HWND chooser = WaitDialog("メールソフトを登録");
+            ASSERT_NE(chooser, nullptr);
+            HWND name = GetDlgItem(chooser, 0x47C);  // its file name box
+            if (pick) {
+                SetWindowTextA(name, path.c_str());
+                PostMessageA(chooser, WM_COMMAND, IDOK, 0);
+                EXPECT_TRUE(WaitUntil([&] { return Read(page, IDC_MAILER) == path; })) << Read(page, IDC_MAILER);
+                EXPECT_EQ(Settings.EXEC, path);  // at once, before OK
+            } else {
+                // It opens on the last choice; a cancel leaves the box alone.
+                EXPECT_TRUE(WaitUntil([&] { return WindowText(name).find("MAILER.EXE") != std::string::npos; }));
+                PostMessageA(chooser, WM_COMMAND, IDCANCEL, 0);
+                EXPECT_TRUE(WaitUntil([] { return FindDialog("メールソフトを登録") == nullptr; }));
+                EXPECT_EQ(Read(page, IDC_MAILER), path);
+            }
+        }
+        Press(sheet, PSBTN_OK);
+    });
+    EXPECT_EQ(StoredText("EXEC"), path);
+    EXPECT_EQ(StoredText("PARA"), "");
+    DeleteFileA(path.c_str());
+    RemoveDirectoryA(folder.c_str());
+}
+
+}  // namespace
