@@ -17,7 +17,7 @@ if(POLLWICK_LIBFUZZER)
     INSTALL_COMMAND ""
     BUILD_ALWAYS ON
   )
-  foreach(name pop3_session_fuzz sheet_rules_fuzz)
+  foreach(name pop3_session_fuzz)
     add_test(NAME fuzz.${name}
              COMMAND ${PROJECT_SOURCE_DIR}/fuzz/run.sh ${CMAKE_BINARY_DIR}/fuzz ${name} ${POLLWICK_FUZZ_SECONDS})
     set_tests_properties(fuzz.${name} PROPERTIES TIMEOUT 120)

@@ -199,7 +199,7 @@ TEST(Pop3, RefusedAndUnansweredConnections)
     EXPECT_EQ(LoggedLines(), WithPort({kConnect, "[system] Error: サーバーソケットに接続失敗\r\n"}, closedPort));
 
     UnansweredPort unanswered;
-    UseAccount("127.0.0.1", unanswered.Port(), "u", "p");
+    UseAccount("127.0.0.1", unanswered.port, "u", "p");
     NetTimeoutMs = 400;
     uint64_t start = NetClockMs();
     EXPECT_EQ(CheckMail(), -1);

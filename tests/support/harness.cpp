@@ -34,23 +34,18 @@ Lines LoggedLines()
 {
     Lines lines;
     const LogSlot *slot = LogRing.oldest;
-    do {
-        if (slot->text[0] == '\0')
-            break;
+    for (int i = 0; i < kLogLines && slot->text[0] != '\0'; i++, slot = slot->next)
         lines.emplace_back(std::string(slot->text).substr(20));
-        slot = slot->next;
-    } while (slot != LogRing.oldest);
     return lines;
 }
 
 Lines SplitLines(const std::string &text)
 {
     Lines lines;
-    for (size_t at = 0; at < text.size();) {
-        size_t end = text.find("\r\n", at);
-        size_t next = end == std::string::npos ? text.size() : end + 2;
-        lines.push_back(text.substr(at, next - at));
-        at = next;
+    for (size_t at = 0, end; at < text.size(); at = end) {
+        end = text.find("\r\n", at);
+        end = end == std::string::npos ? text.size() : end + 2;
+        lines.push_back(text.substr(at, end - at));
     }
     return lines;
 }
@@ -118,8 +113,7 @@ void SetMailboxCount(int count)
 
 bool WaitUntil(const std::function<bool()> &done, int ms)
 {
-    uint64_t until = NetClockMs() + static_cast<uint64_t>(ms);
-    while (!done()) {
+    for (uint64_t until = NetClockMs() + static_cast<uint64_t>(ms); !done();) {
         if (NetClockMs() >= until)
             return done();
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -132,10 +126,7 @@ void SetTimeZone(const char *tz)
 #ifdef _WIN32
     _putenv_s("TZ", tz != nullptr ? tz : "");
 #else
-    if (tz != nullptr)
-        setenv("TZ", tz, 1);
-    else
-        unsetenv("TZ");
+    tz != nullptr ? setenv("TZ", tz, 1) : unsetenv("TZ");
 #endif
 }
 
@@ -143,27 +134,18 @@ void SetTimeZone(const char *tz)
 
 Stored ReadStored(const char *name)
 {
-    HKEY key;
-    Stored stored = {false, false, {}};
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return stored;
     char data[1024];
     DWORD type = 0, length = sizeof data;
-    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE *>(data), &length) == ERROR_SUCCESS)
-        stored = {true, type == REG_DWORD, std::string(data, length)};
-    RegCloseKey(key);
-    return stored;
+    if (RegGetValueA(HKEY_CURRENT_USER, kSettingsKeyPath, name, RRF_RT_ANY | RRF_NOEXPAND, &type, data, &length) !=
+        ERROR_SUCCESS)
+        return {false, false, {}};
+    return {true, type == REG_DWORD, std::string(data, length)};
 }
 
 void PutStored(const char *name, bool number, const std::string &bytes)
 {
-    HKEY key;
-    RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-    // A text without its terminator goes in as bytes: the text type would gain one on the way.
     DWORD type = number ? REG_DWORD : bytes.empty() || bytes.back() != '\0' ? REG_BINARY : REG_SZ;
-    RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE *>(bytes.data()),
-                   static_cast<DWORD>(bytes.size()));
-    RegCloseKey(key);
+    RegSetKeyValueA(HKEY_CURRENT_USER, kSettingsKeyPath, name, type, bytes.data(), static_cast<DWORD>(bytes.size()));
 }
 
 void ClearStore() { RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKeyPath); }
@@ -171,38 +153,34 @@ void ClearStore() { RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKeyPath); }
 bool StoreExists()
 {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
+    bool exists = RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_READ, &key) == ERROR_SUCCESS;
+    if (exists)
+        RegCloseKey(key);
+    return exists;
 }
 
-namespace {
-LONG WINAPI DenyCreate(HKEY, LPCSTR, DWORD, LPSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES, PHKEY, LPDWORD)
+static LONG WINAPI DenyCreate(HKEY, LPCSTR, DWORD, LPSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES, PHKEY, LPDWORD)
 {
     return ERROR_ACCESS_DENIED;
 }
-}  // namespace
 
 std::string SaveWithStoreDenied(void (*save)())
 {
     // The save shows a message box and returns once it is dismissed: read it from another thread.
-    std::string told;
+    char text[256] = "";
     std::thread reader([&] {
         HWND box = nullptr;
-        char text[256] = "";
         WaitUntil([&] {
             box = FindWindowA("#32770", "エラー:RegCreateKeyEx");
             return box != nullptr && GetDlgItemTextA(box, 0xFFFF, text, sizeof text) > 0;  // the box's text
         });
-        told = text;
         PostMessageA(box, WM_COMMAND, IDOK, 0);
     });
     SettingsCreateKey = DenyCreate;
     save();
     SettingsCreateKey = RegCreateKeyExA;
     reader.join();
-    return told;
+    return text;
 }
 
 #else
@@ -234,19 +212,17 @@ std::string SaveWithStoreDenied(void (*save)())
 
 #endif
 
+int32_t StoredNumber(const char *name)
+{
+    Stored stored = ReadStored(name);
+    int32_t value = -12345;
+    if (stored.present && stored.bytes.size() == 4)
+        memcpy(&value, stored.bytes.data(), 4);
+    return value;
+}
+
 void PutStoredText(const char *name, const std::string &text) { PutStored(name, false, std::string(text.c_str(), text.size() + 1)); }
 void PutStoredNumber(const char *name, int32_t value) { PutStored(name, true, std::string(reinterpret_cast<char *>(&value), 4)); }
-
-void StartTestSockets()
-{
-#ifdef _WIN32
-    static bool started = [] {
-        WSADATA data;
-        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }();
-    (void)started;
-#endif
-}
 
 bool WaitReadable(intptr_t s, int ms)
 {
@@ -273,13 +249,23 @@ void CloseTestSocket(intptr_t s)
 
 namespace {
 
-sockaddr_in Loopback(uint32_t address, int port)
+intptr_t OpenSocket(int type, uint32_t address, int port)
 {
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(address);
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    return a;
+#ifdef _WIN32
+    static WSADATA data;
+    static bool started = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    (void)started;
+#endif
+    intptr_t s = static_cast<intptr_t>(socket(AF_INET, type, 0));
+    sockaddr_in local = {};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(address);
+    local.sin_port = htons(static_cast<uint16_t>(port));
+    if (bind(s, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0) {
+        CloseTestSocket(s);
+        return -1;
+    }
+    return s;
 }
 
 int LocalPort(intptr_t s)
@@ -290,43 +276,58 @@ int LocalPort(intptr_t s)
     return ntohs(local.sin_port);
 }
 
-// Sleeps ms in small steps, ending early once stop is set.
-void SleepUnless(const std::atomic<bool> &stop, int ms)
-{
-    uint64_t until = NetClockMs() + static_cast<uint64_t>(ms);
-    while (!stop && NetClockMs() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-}
-
-void NoDelay(intptr_t s)
+// Connects s to 127.0.0.1:port, without waiting when blocking is false.
+void ConnectTo(intptr_t s, int port, bool blocking = true)
 {
     int one = 1;
     setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&one), sizeof one);
+#ifdef _WIN32
+    u_long on = blocking ? 0 : 1;
+    ioctlsocket(static_cast<SOCKET>(s), FIONBIO, &on);
+#else
+    if (!blocking)
+        fcntl(static_cast<int>(s), F_SETFL, O_NONBLOCK);
+#endif
+    sockaddr_in peer = {};
+    peer.sin_family = AF_INET;
+    peer.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    peer.sin_port = htons(static_cast<uint16_t>(port));
+    connect(s, reinterpret_cast<sockaddr *>(&peer), sizeof peer);
+}
+
+// Sleeps ms in small steps, ending early once stop is set.
+void SleepUnless(const std::atomic<bool> &stop, int ms)
+{
+    for (uint64_t until = NetClockMs() + static_cast<uint64_t>(ms); !stop && NetClockMs() < until;)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
+// Accepts the next client within 20 ms, or -1.
+intptr_t AcceptClient(intptr_t listener)
+{
+    if (!WaitReadable(listener, 20))
+        return -1;
+    intptr_t client = static_cast<intptr_t>(accept(listener, nullptr, nullptr));
+    int one = 1;
+    setsockopt(client, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&one), sizeof one);
+    return client;
 }
 
 }  // namespace
 
 intptr_t ListenOnLoopback(int *port, int backlog)
 {
-    StartTestSockets();
-    intptr_t s = static_cast<intptr_t>(socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in address = Loopback(INADDR_LOOPBACK, 0);
-    bind(s, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    intptr_t s = OpenSocket(SOCK_STREAM, INADDR_LOOPBACK, 0);
     listen(s, backlog);
     *port = LocalPort(s);
     return s;
 }
 
-intptr_t ConnectToLoopback(int port)
-{
-    intptr_t s = static_cast<intptr_t>(socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in address = Loopback(INADDR_LOOPBACK, port);
-    connect(s, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    NoDelay(s);
-    return s;
-}
-
 FaultAction Send(std::string text) { return {FaultAction::Send, {std::move(text)}, 0}; }
+FaultAction ReadLine() { return {FaultAction::ReadLine, {}, 0}; }
+FaultAction Pause(int ms) { return {FaultAction::Pause, {}, ms}; }
+FaultAction CloseConnection() { return {FaultAction::Close, {}, 0}; }
+FaultAction Hang() { return {FaultAction::Hang, {}, 0}; }
 
 FaultAction SendSplit(const std::string &text, size_t pieceSize, int pauseMs)
 {
@@ -335,11 +336,6 @@ FaultAction SendSplit(const std::string &text, size_t pieceSize, int pauseMs)
         action.segments.push_back(text.substr(at, pieceSize));
     return action;
 }
-
-FaultAction ReadLine() { return {FaultAction::ReadLine, {}, 0}; }
-FaultAction Pause(int ms) { return {FaultAction::Pause, {}, ms}; }
-FaultAction CloseConnection() { return {FaultAction::Close, {}, 0}; }
-FaultAction Hang() { return {FaultAction::Hang, {}, 0}; }
 
 Script Pop3Session(const std::string &greeting, const std::string &statReply, bool apop)
 {
@@ -351,10 +347,49 @@ Script Pop3Session(const std::string &greeting, const std::string &statReply, bo
     return script;
 }
 
-FaultServer::FaultServer(Script script) : script_(std::move(script))
+FaultServer::FaultServer(Script script) : script_(std::move(script)), listener_(ListenOnLoopback(&port_))
 {
-    listener_ = ListenOnLoopback(&port_);
-    thread_ = std::thread([this] { Run(); });
+    thread_ = std::thread([this] {
+        intptr_t peer = -1;
+        while (!stop_ && (peer = AcceptClient(listener_)) == -1) {
+        }
+        if (peer == -1)
+            return;
+        accepted_ = true;
+        auto take = [&](const char *data, int n) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            received_.append(data, static_cast<size_t>(n));
+        };
+        bool closed = false;
+        for (size_t step = 0; step < script_.size() && !stop_ && !closed; step++) {
+            const FaultAction &action = script_[step];
+            switch (action.kind) {
+            case FaultAction::Send:
+                for (size_t i = 0; i < action.segments.size(); i++) {
+                    SleepUnless(stop_, i > 0 ? action.pauseMs : 0);
+                    send(peer, action.segments[i].data(), static_cast<int>(action.segments[i].size()), kSendFlags);
+                }
+                break;
+            case FaultAction::ReadLine:
+                for (char c = 0; c != '\n' && !closed;) {
+                    while (!stop_ && !WaitReadable(peer, 20)) {
+                    }
+                    closed = stop_ || recv(peer, &c, 1, 0) != 1;
+                    if (!closed)
+                        take(&c, 1);
+                }
+                break;
+            case FaultAction::Pause: SleepUnless(stop_, action.pauseMs); break;
+            case FaultAction::Close: closed = true; break;
+            case FaultAction::Hang: SleepUnless(stop_, 24 * 3600 * 1000); break;
+            }
+        }
+        // Whatever else the client sends before it hangs up completes the transcript.
+        char buffer[256];
+        for (int n; !closed && !stop_ && WaitReadable(peer, 50) && (n = recv(peer, buffer, sizeof buffer, 0)) > 0;)
+            take(buffer, n);
+        CloseTestSocket(peer);
+    });
 }
 
 FaultServer::~FaultServer()
@@ -370,177 +405,100 @@ std::string FaultServer::Received()
     return received_;
 }
 
-void FaultServer::Run()
-{
-    while (!stop_ && !WaitReadable(listener_, 20)) {
-    }
-    if (stop_)
-        return;
-    intptr_t peer = static_cast<intptr_t>(accept(listener_, nullptr, nullptr));
-    accepted_ = true;
-    NoDelay(peer);
-    bool closed = false;
-    auto take = [&](const char *data, int n) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        received_.append(data, static_cast<size_t>(n));
-    };
-    for (const FaultAction &action : script_) {
-        if (stop_ || closed)
-            break;
-        switch (action.kind) {
-        case FaultAction::Send:
-            for (size_t i = 0; i < action.segments.size(); i++) {
-                if (i > 0)
-                    SleepUnless(stop_, action.pauseMs);
-                send(peer, action.segments[i].data(), static_cast<int>(action.segments[i].size()), kSendFlags);
-            }
-            break;
-        case FaultAction::ReadLine:
-            for (char c = 0; c != '\n';) {
-                while (!stop_ && !WaitReadable(peer, 20)) {
-                }
-                if (stop_ || recv(peer, &c, 1, 0) != 1) {
-                    closed = true;
-                    break;
-                }
-                take(&c, 1);
-            }
-            break;
-        case FaultAction::Pause: SleepUnless(stop_, action.pauseMs); break;
-        case FaultAction::Close: closed = true; break;
-        case FaultAction::Hang: SleepUnless(stop_, 24 * 3600 * 1000); break;
-        }
-    }
-    // Whatever else the client sends before it hangs up completes the transcript.
-    char buffer[256];
-    int n;
-    while (!closed && !stop_ && WaitReadable(peer, 50) && (n = recv(peer, buffer, sizeof buffer, 0)) > 0)
-        take(buffer, n);
-    CloseTestSocket(peer);
-}
-
 UnansweredPort::UnansweredPort()
 {
-    listener_ = ListenOnLoopback(&port_, 0);
-    for (int i = 0; i < 4; i++) {
-        intptr_t filler = static_cast<intptr_t>(socket(AF_INET, SOCK_STREAM, 0));
-#ifdef _WIN32
-        u_long on = 1;
-        ioctlsocket(static_cast<SOCKET>(filler), FIONBIO, &on);
-#else
-        fcntl(static_cast<int>(filler), F_SETFL, O_NONBLOCK);
-#endif
-        sockaddr_in address = Loopback(INADDR_LOOPBACK, port_);
-        connect(filler, reinterpret_cast<sockaddr *>(&address), sizeof address);
-        fillers_.push_back(filler);
-    }
+    sockets[0] = ListenOnLoopback(&port, 0);
+    for (int i = 1; i < 5; i++)
+        ConnectTo(sockets[i] = OpenSocket(SOCK_STREAM, INADDR_ANY, 0), port, false);
 }
 
 UnansweredPort::~UnansweredPort()
 {
-    for (intptr_t filler : fillers_)
-        CloseTestSocket(filler);
-    CloseTestSocket(listener_);
+    for (intptr_t s : sockets)
+        CloseTestSocket(s);
 }
 
-Relay::Relay(int serverPort, int refuseEvery) : serverPort_(serverPort), refuseEvery_(refuseEvery)
+Relay::Relay(int serverPort, int refuseEvery)
+    : serverPort_(serverPort), refuseEvery_(refuseEvery), listener_(ListenOnLoopback(&port_))
 {
-    listener_ = ListenOnLoopback(&port_);
-    thread_ = std::thread([this] { Run(); });
+    thread_ = std::thread([this] {
+        while (!stop_) {
+            intptr_t client = AcceptClient(listener_);
+            if (client == -1)
+                continue;
+            if (refuseEvery_ > 0 && ++connections_ % refuseEvery_ == refuseEvery_ / 2) {
+                const char refusal[] = "-ERR relay: this server is failing\r\n";
+                send(client, refusal, sizeof refusal - 1, kSendFlags);
+                CloseTestSocket(client);
+                continue;
+            }
+            connections_ += refuseEvery_ > 0 ? 0 : 1;
+            intptr_t server = OpenSocket(SOCK_STREAM, INADDR_ANY, 0);
+            ConnectTo(server, serverPort_);
+            char buffer[4096];
+            for (bool open = true; open && !stop_;)
+                for (intptr_t from : {client, server}) {
+                    if (!open || !WaitReadable(from, 5))
+                        continue;
+                    int n = recv(from, buffer, sizeof buffer, 0);
+                    open = n > 0 && send(from == client ? server : client, buffer, n, kSendFlags) == n;
+                    if (open && from == client)
+                        fromClients_.append(buffer, static_cast<size_t>(n));
+                }
+            CloseTestSocket(server);
+            CloseTestSocket(client);
+        }
+    });
 }
-
-Relay::~Relay() { FromClients(); }
 
 std::string Relay::FromClients()
 {
     stop_ = true;
-    if (thread_.joinable())
+    if (thread_.joinable()) {
         thread_.join();
-    CloseTestSocket(listener_);
+        CloseTestSocket(listener_);
+    }
     return fromClients_;
 }
-
-void Relay::Run()
-{
-    while (!stop_) {
-        if (!WaitReadable(listener_, 20))
-            continue;
-        intptr_t client = static_cast<intptr_t>(accept(listener_, nullptr, nullptr));
-        NoDelay(client);
-        if (refuseEvery_ > 0 && ++connections_ % refuseEvery_ == refuseEvery_ / 2) {
-            const char refusal[] = "-ERR relay: this server is failing\r\n";
-            send(client, refusal, sizeof refusal - 1, kSendFlags);
-        } else {
-            if (refuseEvery_ == 0)
-                ++connections_;
-            Pump(client);
-        }
-        CloseTestSocket(client);
-    }
-}
-
-void Relay::Pump(intptr_t client)
-{
-    intptr_t server = ConnectToLoopback(serverPort_);
-    char buffer[4096];
-    for (bool open = true; open && !stop_;) {
-        for (intptr_t from : {client, server}) {
-            if (!WaitReadable(from, 5))
-                continue;
-            int n = recv(from, buffer, sizeof buffer, 0);
-            if (n <= 0 || send(from == client ? server : client, buffer, n, kSendFlags) != n) {
-                open = false;
-                break;
-            }
-            if (from == client)
-                fromClients_.append(buffer, static_cast<size_t>(n));
-        }
-    }
-    CloseTestSocket(server);
-}
-
-namespace {
-
-constexpr uint32_t kOtherLoopback = 0x7F000002;
-
-// A UDP socket bound to address:port (port 0: the system's choice); -1 when that fails.
-intptr_t BindUdp(uint32_t address, int port)
-{
-    StartTestSockets();
-    intptr_t s = static_cast<intptr_t>(socket(AF_INET, SOCK_DGRAM, 0));
-    sockaddr_in local = Loopback(address, port);
-    if (bind(s, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0) {
-        CloseTestSocket(s);
-        return -1;
-    }
-    return s;
-}
-
-void PutBigEndian32(std::string &bytes, size_t at, uint32_t value)
-{
-    for (int i = 0; i < 4; i++)
-        bytes[at + i] = static_cast<char>(value >> (24 - 8 * i));
-}
-
-}  // namespace
 
 std::string SntpReply(uint32_t seconds, uint32_t fraction, int leap, int mode, int stratum)
 {
     std::string bytes(48, '\0');
     bytes[0] = static_cast<char>((leap << 6) | (4 << 3) | mode);
     bytes[1] = static_cast<char>(stratum);
-    PutBigEndian32(bytes, 40, seconds);
-    PutBigEndian32(bytes, 44, fraction);
+    for (int i = 0; i < 4; i++) {
+        bytes[40 + i] = static_cast<char>(seconds >> (24 - 8 * i));
+        bytes[44 + i] = static_cast<char>(fraction >> (24 - 8 * i));
+    }
     return bytes;
 }
 
 FaultUdpServer::FaultUdpServer(std::vector<UdpReply> replies) : replies_(std::move(replies))
 {
-    sockets_[0] = BindUdp(INADDR_LOOPBACK, 0);
+    sockets_[0] = OpenSocket(SOCK_DGRAM, INADDR_LOOPBACK, 0);
     port_ = LocalPort(sockets_[0]);
-    sockets_[1] = BindUdp(INADDR_LOOPBACK, 0);
-    sockets_[2] = BindUdp(kOtherLoopback, port_);
-    thread_ = std::thread([this] { Run(); });
+    sockets_[1] = OpenSocket(SOCK_DGRAM, INADDR_LOOPBACK, 0);
+    sockets_[2] = OpenSocket(SOCK_DGRAM, 0x7F000002, port_);
+    thread_ = std::thread([this] {
+        while (!stop_ && !WaitReadable(sockets_[0], 20)) {
+        }
+        if (stop_)
+            return;
+        char buffer[2048];
+        sockaddr_in client = {};
+        SocketLength length = sizeof client;
+        int n = recvfrom(sockets_[0], buffer, sizeof buffer, 0, reinterpret_cast<sockaddr *>(&client), &length);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            request_.assign(buffer, n > 0 ? static_cast<size_t>(n) : 0);
+            requestPort_ = ntohs(client.sin_port);
+        }
+        for (const UdpReply &reply : replies_) {
+            sendto(sockets_[reply.source], reply.bytes.data(), static_cast<int>(reply.bytes.size()), 0,
+                   reinterpret_cast<sockaddr *>(&client), sizeof client);
+            SleepUnless(stop_, 20);  // datagrams on loopback keep their order; this only spreads them out
+        }
+    });
 }
 
 FaultUdpServer::~FaultUdpServer()
@@ -564,33 +522,9 @@ int FaultUdpServer::RequestPort()
     return requestPort_;
 }
 
-void FaultUdpServer::Run()
-{
-    while (!stop_ && !WaitReadable(sockets_[0], 20)) {
-    }
-    if (stop_)
-        return;
-    char buffer[2048];
-    sockaddr_in client = {};
-    SocketLength length = sizeof client;
-    int n = recvfrom(sockets_[0], buffer, sizeof buffer, 0, reinterpret_cast<sockaddr *>(&client), &length);
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        request_.assign(buffer, n > 0 ? static_cast<size_t>(n) : 0);
-        requestPort_ = ntohs(client.sin_port);
-    }
-    for (const UdpReply &reply : replies_) {
-        sendto(sockets_[reply.source], reply.bytes.data(), static_cast<int>(reply.bytes.size()), 0,
-               reinterpret_cast<sockaddr *>(&client), sizeof client);
-        // Datagrams on loopback keep their order; the pause only spreads them out in time.
-        SleepUnless(stop_, 20);
-    }
-}
-
 UdpPortHolder::UdpPortHolder(uint16_t port)
 {
-    WaitUntil([&] { return (socket = BindUdp(INADDR_ANY, port)) != -1; }, 10000);
-    bound = socket != -1;
+    bound = WaitUntil([&] { return (socket = OpenSocket(SOCK_DGRAM, INADDR_ANY, port)) != -1; }, 10000);
 }
 
 UdpPortHolder::~UdpPortHolder()
