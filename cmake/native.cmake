@@ -30,5 +30,8 @@ if(POLLWICK_WINDOWS)
     INSTALL_COMMAND ""
     BUILD_ALWAYS ON
   )
+  # The pictures of docs/, taken anew of the program as built: cmake --build build --target docs
+  add_custom_target(docs COMMAND ${PROJECT_SOURCE_DIR}/scripts/screenshots.sh ${CMAKE_BINARY_DIR} DEPENDS windows
+                    USES_TERMINAL)
 endif()
 include(cmake/fuzz.cmake)

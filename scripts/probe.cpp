@@ -2,8 +2,10 @@
 // screenshots):
 //   probe wait SECONDS     wait until the program's window exists
 //   probe COMMAND          check, mailer, settings, log, version or exit, as from the tray menu
-//   probe click|dblclick   the tray icon's left click or double click
+//   probe click|dblclick|menu   the tray icon's left click, double click or right button
 //   probe page N           show page N (0..2) of the open settings sheet
+//   probe rect CAPTION     print the place of a window of that caption (or of the open menu, for
+//                          "menu"): left top width height
 //   probe text             print the log window's text
 #include <windows.h>
 #include <prsht.h>
@@ -47,8 +49,21 @@ int main(int argc, char **argv)
     for (const Command &command : kCommands)
         if (strcmp(verb, command.name) == 0)
             return PostMessageA(window, WM_COMMAND, static_cast<WPARAM>(command.id), 0) ? 0 : 1;
-    if (strcmp(verb, "click") == 0 || strcmp(verb, "dblclick") == 0)
-        return PostMessageA(window, WM_TRAYNOTIFY, ID_TRAYICON, verb[0] == 'c' ? WM_LBUTTONDOWN : WM_LBUTTONDBLCLK) ? 0 : 1;
+    const struct {
+        const char *name;
+        UINT message;
+    } kMouse[] = {{"click", WM_LBUTTONDOWN}, {"dblclick", WM_LBUTTONDBLCLK}, {"menu", WM_RBUTTONUP}};
+    for (const auto &mouse : kMouse)
+        if (strcmp(verb, mouse.name) == 0)
+            return PostMessageA(window, WM_TRAYNOTIFY, ID_TRAYICON, mouse.message) ? 0 : 1;
+    if (strcmp(verb, "rect") == 0 && argc > 2) {
+        RECT r;
+        HWND found = strcmp(argv[2], "menu") == 0 ? FindWindowA("#32768", nullptr) : FindWindowA(nullptr, argv[2]);
+        if (found == nullptr || !GetWindowRect(found, &r))
+            return 1;
+        printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
+        return 0;
+    }
     if (strcmp(verb, "page") == 0 && argc > 2) {
         HWND sheet = FindWindowA("#32770", "Pollwick 設定");
         return sheet != nullptr && PostMessageA(sheet, PSM_SETCURSEL, static_cast<WPARAM>(atoi(argv[2])), 0) ? 0 : 1;

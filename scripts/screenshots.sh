@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# The pictures of docs/, taken of the real program under Wine on an X server of their own:
+#   scripts/screenshots.sh [BUILD_DIR]     (the "docs" target of the build runs it)
+# A demo mailbox with three messages, one of them already seen; the program checks at start-up
+# and is then driven with the probe: the tray after the check, the log window, the menu, the
+# three settings pages, and the tray after a failed check.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$top/build}" && pwd)
+work=$build/docs-shots
+exe=$build/windows/pollwick.exe
+probe() { wine "$build/windows/probe.exe" "$@"; }
+mkdir -p "$work"
+
+cleanup() {
+  probe exit >/dev/null 2>&1 || true
+  sleep 1
+  wineserver -k 2>/dev/null || true
+  bash "$top/scripts/dovecot.sh" stop "$work/dovecot" || true
+  bash "$top/scripts/xvfb.sh" stop "$work/xvfb"
+}
+trap cleanup EXIT
+bash "$top/scripts/xvfb.sh" start "$work/xvfb"
+export DISPLAY=":$(head -n1 "$work/xvfb/display")"
+export WINEPREFIX=$work/prefix
+. "$top/scripts/wine-env.sh"
+wine_prefix_setup
+port=41150
+bash "$top/scripts/dovecot.sh" start "$work/dovecot" "$port"
+for i in 1 2 3; do
+  printf 'Subject: demo %s\r\n\r\nHello.\r\n' "$i" >"$work/dovecot/home/demo/Maildir/new/1765000000.M$i.demo"
+done
+
+key='HKCU\Software\Quorvane\Pollwick'
+set_value() { wine reg add "$key" /v "$1" ${3:+/t "$3"} /d "$2" /f >/dev/null 2>&1; }
+wine reg delete "$key" /f >/dev/null 2>&1 || true
+set_value POP3 127.0.0.1; set_value USER demo; set_value PASS demo
+set_value PORT "$port" REG_DWORD; set_value STCH 1 REG_DWORD; set_value APOP 1 REG_DWORD
+set_value ALLM 1 REG_DWORD; set_value OLDM 1 REG_DWORD
+set_value EXEC 'C:\Program Files\Mail\mailer.exe'; set_value PARA /check
+
+# NAME GEOMETRY [SCALE]: a part of the 1000 x 700 desktop, as a PNG in docs/.
+shot() {
+  import -display "$DISPLAY" -window root -crop "$2" +repage "$work/$1.png"
+  convert "$work/$1.png" -scale "${3:-100}%" "$top/docs/$1.png"
+}
+wine "$exe" &
+probe wait 20
+sleep 4  # the check at start-up
+shot tray-new-mail 300x60+700+640 200
+probe log
+sleep 1
+shot demo-log 1000x700+0+0
+probe exit
+sleep 2
+set_value TLSM 1 REG_DWORD  # page 2 shows it
+xdotool mousemove 990 690
+wine "$exe" &
+probe wait 20
+sleep 2
+# WINDOW NAME MARGIN [SCALE]: a window of the desktop, found by the probe, and MARGIN pixels around.
+shot_window() {
+  local x y w h m=$3
+  read -r x y w h < <(probe rect "$1" | tr -d '\r')
+  shot "$2" "$((w + 2 * m))x$((h + 2 * m))+$((x - m))+$((y - m))" "${4:-100}"
+}
+probe menu
+sleep 1
+shot_window menu tray-menu 10 200
+xdotool key Escape
+probe settings
+sleep 2
+for page in 0 1 2; do
+  probe page $page
+  sleep 1
+  shot_window "Pollwick 設定" "settings-page$((page + 1))" 0
+done
+xdotool key Escape
+sleep 1
+probe exit
+sleep 2
+set_value STCH 1 REG_DWORD; set_value PORT 9 REG_DWORD; set_value TLSM 0 REG_DWORD
+wine "$exe" &
+probe wait 20
+sleep 3
+shot tray-error 300x60+700+640 200
+echo "screenshots: docs/tray-new-mail.png docs/demo-log.png docs/tray-menu.png docs/settings-page{1,2,3}.png docs/tray-error.png"
