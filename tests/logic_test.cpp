@@ -253,15 +253,6 @@ TEST(SheetRules, TheMailProgramBoxSplitsIntoProgramAndArguments)
         EXPECT_EQ(exec, c.exec) << c.text;
         EXPECT_EQ(para, c.para) << c.text;
     }
-    // What the box shows splits back into the same fields.
-    for (const auto &[exec, para] : {std::pair{"C:\\m.exe", ""}, {"C:\\ソフト\\メール.exe", " -x"}}) {
-        char text[kMailerTextSize], execOut[260], paraOut[256];
-        JoinMailerText(exec, para, text, sizeof text);
-        EXPECT_EQ(std::string(text), *para ? std::string(exec) + " " + para : exec);
-        ASSERT_EQ(SplitMailerText(text, execOut, sizeof execOut, paraOut, sizeof paraOut), MailerSplit::Accepted);
-        EXPECT_STREQ(execOut, exec);
-        EXPECT_STREQ(paraOut, para);
-    }
 }
 
 TEST(StatCount, TheSecondSpaceSeparatedTokenAsA31BitCount)
