@@ -27,7 +27,7 @@
 
 // Window messages of our own.
 #define WM_TRAYNOTIFY 1024  // WM_USER: the tray icon's callback
-#define WM_LOGUPDATED 1025  // WM_USER + 1: a line was added to the activity log
+#define WM_LOGUPDATED 1025  // WM_USER + 1: lines were added to the activity log (posted, once)
 
 // Timer and tray icon ids.
 #define ID_CHECKTIMER 1000

@@ -41,6 +41,7 @@ void JoinLogRing(char *out, size_t size);
 // Time-stamps one line, stores it and tells the log window. Callers end text with "\r\n".
 void AppendLog(const char *prefix, const char *text);
 
-// Platform side of AppendLog.
+// Platform side of AppendLog. The log window is told that its text is out of date; it catches up
+// once the thread is back in its message loop.
 void ReadLogTime(LogTime *time);
 void NotifyLogWindow();

@@ -5,6 +5,11 @@
 
 HWND LogWindow;
 
+namespace {
+// A refresh of the log window is on its way: more lines before it arrives need no other.
+bool refreshPosted;
+}  // namespace
+
 void ReadLogTime(LogTime *time)
 {
     SYSTEMTIME now;
@@ -14,8 +19,11 @@ void ReadLogTime(LogTime *time)
 
 void NotifyLogWindow()
 {
-    if (LogWindow != nullptr)
-        SendMessageA(LogWindow, WM_LOGUPDATED, 0, 0);
+    // Rebuilding the whole text costs milliseconds once the log is full, and a check logs a line
+    // between each reply and the next command. The check runs on this thread, so nothing is
+    // painted before it ends anyway: one posted refresh shows all its lines when it is over.
+    if (LogWindow != nullptr && !refreshPosted)
+        refreshPosted = PostMessageA(LogWindow, WM_LOGUPDATED, 0, 0) != 0;
 }
 
 namespace {
@@ -37,6 +45,7 @@ INT_PTR CALLBACK LogDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {
     switch (message) {
     case WM_INITDIALOG:
+        refreshPosted = false;
         PlaceAtWorkAreaCorner(dialog);
         return FALSE;
     case WM_SHOWWINDOW:
@@ -50,6 +59,7 @@ INT_PTR CALLBACK LogDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
         }
         return FALSE;
     case WM_LOGUPDATED:
+        refreshPosted = false;
         JoinLogRing(LogJoined, sizeof LogJoined);
         SetDlgItemTextA(dialog, IDC_LOGTEXT, LogJoined);
         SendDlgItemMessageA(dialog, IDC_LOGTEXT, EM_LINESCROLL, 0, kLogLines);
