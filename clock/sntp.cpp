@@ -13,6 +13,8 @@ namespace {
 constexpr size_t kShortText = 80;
 constexpr size_t kPortTextSize = 8;
 constexpr int kReceiveSize = 1024;
+constexpr int kOriginateAt = 24;  // in a reply: the request's transmit timestamp, echoed
+constexpr int kTransmitAt = 40;
 
 // Seconds from 1900-01-01 to 1970-01-01, and the length of one NTP era.
 constexpr int64_t kNtpToUnix = 2208988800;
@@ -31,6 +33,7 @@ const char kReceiveFailed[] = "Error: サーバからの受信失敗\r\n";
 const char kTimedOut[] = "Error: タイムアウトしました\r\n";
 const char kNoTime[] = "Error: 時刻の取得に失敗\r\n";
 const char kSetFailed[] = "Error: ローカル時刻の設定に失敗\r\n";
+const char kBadPort[] = "Error: NTPサーバのポート番号が正しくありません\r\n";
 
 const char kShortReply[] = "Error: サーバからの応答が短すぎます\r\n";
 const char kNotServerReply[] = "Error: サーバからの応答ではありません\r\n";
@@ -52,11 +55,12 @@ int Fail(char *report, NetSocket socket, const char *text)
     return -1;
 }
 
-// Waits out the rest of the 3 seconds for the server's reply. Anyone may send to our port, so a
-// datagram from any other address or port is dropped and the wait goes on; only the server's own
-// answer ends it. Returns nullptr once reply holds it (length bytes), else the error line.
-const char *ReceiveReply(NetSocket socket, uint32_t server, uint16_t serverPort, unsigned char *reply,
-                         int capacity, int *length)
+// Waits out the rest of the 3 seconds for the server's reply. Anyone may send to our port, even
+// in the server's name: a datagram from any other address or port, or one that does not echo our
+// request's transmit timestamp as its originate timestamp, is dropped and the wait goes on.
+// Returns nullptr once reply holds the answer (length bytes), else the error line.
+const char *ReceiveReply(NetSocket socket, uint32_t server, uint16_t serverPort, const char *request,
+                         unsigned char *reply, int capacity, int *length)
 {
     uint64_t deadline = NetClockMs() + kSntpWaitMs;
     for (;;) {
@@ -70,7 +74,8 @@ const char *ReceiveReply(NetSocket socket, uint32_t server, uint16_t serverPort,
             return kTimedOut;
         if (n < 0)
             return kReceiveFailed;
-        if (from == server && fromPort == serverPort) {
+        if (from == server && fromPort == serverPort && n >= kOriginateAt + 8 &&
+            memcmp(reply + kOriginateAt, request + kTransmitAt, 8) == 0) {
             *length = n;
             return nullptr;
         }
@@ -79,30 +84,31 @@ const char *ReceiveReply(NetSocket socket, uint32_t server, uint16_t serverPort,
 
 }  // namespace
 
-bool SplitServerText(const char *server, char *host, size_t hostSize, uint16_t *port)
+const char *SplitServerText(const char *server, char *host, size_t hostSize, uint16_t *port)
 {
     const char *colon = strchr(server, ':');
     size_t hostLength = colon != nullptr ? static_cast<size_t>(colon - server) : strlen(server);
     if (hostLength >= hostSize)
-        return false;
+        return kNoAddress;
     memcpy(host, server, hostLength);
     host[hostLength] = '\0';
     *port = kNtpPort;
     if (colon == nullptr)
-        return true;
+        return nullptr;
     // A longer port text would not fit the 8 bytes it is read from. Reading only its first seven
     // characters would quietly pick some other port, so the server text is refused instead.
     char portText[kPortTextSize];
     if (!CopyText(portText, sizeof portText, colon + 1))
-        return false;
+        return kBadPort;
     *port = static_cast<uint16_t>(atoi(portText) & 0xFFFF);
-    return true;
+    return nullptr;
 }
 
-void BuildSntpRequest(char *packet)
+void BuildSntpRequest(char *packet, const unsigned char nonce[8])
 {
     memset(packet, 0, kSntpPacketSize);
     packet[0] = 0x0B;
+    memcpy(packet + kTransmitAt, nonce, 8);
 }
 
 const char *CheckSntpReply(const unsigned char *reply, int length)
@@ -150,8 +156,8 @@ int SyncClock(const char *server, char *report)
 {
     char host[256];
     uint16_t port;
-    if (!SplitServerText(server, host, sizeof host, &port))
-        return Fail(report, kNoSocket, kNoAddress);
+    if (const char *refused = SplitServerText(server, host, sizeof host, &port))
+        return Fail(report, kNoSocket, refused);
 
     // WinSock stays started until the program ends: every start made here is matched by one
     // clean-up registered to run at exit, also when the start failed.
@@ -169,18 +175,22 @@ int SyncClock(const char *server, char *report)
     NetBind(socket, kSntpLocalPort);
 
     uint32_t address;
-    if (!NetParseAddress(host, &address) && !NetResolve(host, &address))
+    if (!NetParseAddress(host, &address) && NetResolve(host, &address, NetTimeoutMs) != 0)
         return Fail(report, socket, kNoAddress);
 
+    // A transmit timestamp nobody can guess, which only the server's true answer echoes.
+    unsigned char nonce[8];
+    if (!NetRandom(nonce, sizeof nonce))
+        return Fail(report, socket, kSendFailed);
     char request[kSntpPacketSize];
-    BuildSntpRequest(request);
+    BuildSntpRequest(request, nonce);
     if (NetSendTo(socket, address, port, request, sizeof request) != 0)
         return Fail(report, socket, kSendFailed);
 
     // Room for more than a bare reply: one that carries an authenticator is still a reply.
     unsigned char reply[kReceiveSize];
     int length = 0;
-    const char *refused = ReceiveReply(socket, address, port, reply, sizeof reply, &length);
+    const char *refused = ReceiveReply(socket, address, port, request, reply, sizeof reply, &length);
     if (refused == nullptr)
         refused = CheckSntpReply(reply, length);
     if (refused != nullptr)
@@ -195,9 +205,8 @@ int SyncClock(const char *server, char *report)
     ClockTime pcTime;
     ReadLocalClock(&pcTime);
     FormatSyncReport(report, pcTime, serverTime);
-    if (SetLocalClock(&serverTime))
-        AppendText(report, kSyncReportSize, kSynchronised);
-    else
-        CopyText(report, kSyncReportSize, kSetFailed);
+    if (!SetLocalClock(&serverTime))
+        return Fail(report, kNoSocket, kSetFailed);
+    AppendText(report, kSyncReportSize, kSynchronised);
     return 0;
 }

@@ -12,9 +12,8 @@ constexpr int kSntpPacketSize = 48;
 
 // One SNTP exchange with server ("host" or "host:port") that sets the local clock to the
 // server's transmit time. Always leaves a text for the user in report (kSyncReportSize bytes).
-// -1: no trustworthy reply was decoded; the report is one "Error: " line; the clock is as it was.
-// 0: a reply was decoded; the report holds the PC time, the server time and the success line,
-//    or only the one line saying that the clock could not be set.
+// 0: the clock was set; the report holds the PC time, the server time and the success line.
+// -1: it was not; the report is one "Error: " line (also when the platform refused to set it).
 int SyncClock(const char *server, char *report);
 
 // The pieces of the exchange, free of platform calls.
@@ -25,12 +24,12 @@ struct ClockTime {
 };
 
 // Splits "host" or "host:port". The host is what stands before the first ':'; the port is the
-// rest read like atoi and cut to 16 bits, or 123 without a ':'. False when the host does not fit
-// hostSize bytes or the port text is longer than 7 characters.
-bool SplitServerText(const char *server, char *host, size_t hostSize, uint16_t *port);
+// rest read like atoi and cut to 16 bits, or 123 without a ':'. nullptr, or the error line when
+// the host does not fit hostSize bytes or the port text is longer than 7 characters.
+const char *SplitServerText(const char *server, char *host, size_t hostSize, uint16_t *port);
 
-// The request: LI 0, version 1, mode 3 (client), and nothing else.
-void BuildSntpRequest(char *packet);
+// The request: LI 0, version 1, mode 3 (client), nonce as the transmit timestamp, and nothing else.
+void BuildSntpRequest(char *packet, const unsigned char nonce[8]);
 
 // nullptr when a reply of length bytes can be trusted, else the error line that refuses it.
 const char *CheckSntpReply(const unsigned char *reply, int length);

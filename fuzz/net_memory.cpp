@@ -27,10 +27,10 @@ void LoadPeer(const uint8_t *data, size_t size)
 bool NetStartup() { return true; }
 void NetCleanup() {}
 
-bool NetResolve(const char *, uint32_t *address)
+int NetResolve(const char *, uint32_t *address, int)
 {
     *address = 0x0100007F;
-    return true;
+    return 0;
 }
 
 NetSocket NetOpenTcp() { return 3; }
@@ -65,6 +65,12 @@ int NetReceive(NetSocket, char *buffer, int capacity, int)
 
 // Time stands still: every wait ends by the peer's word, never by the clock.
 uint64_t NetClockMs() { return 1000; }
+
+bool NetRandom(void *data, int size)
+{
+    memset(data, 0x5A, static_cast<size_t>(size));
+    return true;
+}
 
 NetSocket NetOpenUdp() { return kNoSocket; }
 bool NetBind(NetSocket, uint16_t) { return false; }

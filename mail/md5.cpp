@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "shell/text.h"
+
 namespace {
 
 constexpr uint8_t kPadding[64] = {0x80};
@@ -75,7 +77,7 @@ void Md5Final(uint8_t digest[16], Md5Context *context)
     Md5Update(context, kPadding, padLength);
     Md5Update(context, bits, 8);
     Encode(digest, context->state, 4);
-    memset(context, 0, sizeof *context);
+    WipeSecret(context, sizeof *context);
 }
 
 void Md5Transform(uint32_t state[4], const uint8_t block[64])
@@ -106,7 +108,7 @@ void Md5Transform(uint32_t state[4], const uint8_t block[64])
     state[1] += b;
     state[2] += c;
     state[3] += d;
-    memset(x, 0, sizeof x);
+    WipeSecret(x, sizeof x);  // the block's words: password bytes for APOP
 }
 
 void ApopDigest(char *output, const char *input)

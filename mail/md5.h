@@ -11,7 +11,7 @@ struct Md5Context {
 
 void Md5Init(Md5Context *context);
 void Md5Update(Md5Context *context, const uint8_t *input, uint32_t length);
-// Writes the 16-byte digest and wipes the context.
+// Writes the 16-byte digest and wipes the context (the compiler may not drop the wipe).
 void Md5Final(uint8_t digest[16], Md5Context *context);
 void Md5Transform(uint32_t state[4], const uint8_t block[64]);
 

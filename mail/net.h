@@ -20,8 +20,12 @@ extern int NetTimeoutMs;
 bool NetStartup();
 void NetCleanup();
 
-// The first IPv4 address of host, in network byte order, as the resolver gives it.
-bool NetResolve(const char *host, uint32_t *address);
+// The first IPv4 address of host, in network byte order: a dotted address at once, a name as the
+// resolver gives it, waiting at most waitMs. 0, kNetFailed (no such host) or kNetTimedOut. The
+// lookup runs on a thread of its own; one given up on finishes there, and while kMaxLookupsLeft
+// of them are still running, a new lookup is not started and ends as timed out at once.
+int NetResolve(const char *host, uint32_t *address, int waitMs);
+constexpr int kMaxLookupsLeft = 16;
 
 NetSocket NetOpenTcp();
 void NetClose(NetSocket socket);
@@ -38,6 +42,10 @@ int NetReceive(NetSocket socket, char *buffer, int capacity, int waitMs);
 
 // A millisecond clock for deadlines; it never goes back, whatever happens to the wall clock.
 uint64_t NetClockMs();
+
+// size bytes from the system's random source, which nobody on the network can guess; false when
+// it cannot give them.
+bool NetRandom(void *data, int size);
 
 // Milliseconds left until deadline (a NetClockMs time); 0 once it has passed.
 inline int NetRemainingMs(uint64_t deadline)

@@ -6,6 +6,8 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sys/random.h>
 #include <time.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -34,19 +36,101 @@ int WaitFor(NetSocket socket, short events, int waitMs = NetTimeoutMs)
 bool NetStartup() { return true; }
 void NetCleanup() {}
 
-bool NetResolve(const char *host, uint32_t *address)
+namespace {
+
+// A name lookup in flight, on a thread of its own so that the wait for it can end. One given up
+// on keeps its slot until its thread is done with it.
+enum LookupState { kLookupFree, kLookupRunning, kLookupDone, kLookupAbandoned };
+struct Lookup {
+    LookupState state;
+    bool found;
+    uint32_t address;
+    char host[256];
+};
+Lookup lookups[kMaxLookupsLeft];
+pthread_mutex_t lookupLock = PTHREAD_MUTEX_INITIALIZER;
+pthread_cond_t lookupDone;
+pthread_once_t lookupInit = PTHREAD_ONCE_INIT;
+
+void InitLookups()
+{
+    // Deadlines on the monotonic clock: setting the wall clock must not stretch or cut a wait.
+    pthread_condattr_t attributes;
+    pthread_condattr_init(&attributes);
+    pthread_condattr_setclock(&attributes, CLOCK_MONOTONIC);
+    pthread_cond_init(&lookupDone, &attributes);
+}
+
+void *RunLookup(void *data)
+{
+    auto *lookup = static_cast<Lookup *>(data);
+    addrinfo hints = {};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *result = nullptr;
+    bool found = getaddrinfo(lookup->host, nullptr, &hints, &result) == 0 && result != nullptr;
+    uint32_t address = found ? reinterpret_cast<sockaddr_in *>(result->ai_addr)->sin_addr.s_addr : 0;
+    if (result != nullptr)
+        freeaddrinfo(result);
+    pthread_mutex_lock(&lookupLock);
+    lookup->found = found;
+    lookup->address = address;
+    lookup->state = lookup->state == kLookupAbandoned ? kLookupFree : kLookupDone;
+    pthread_cond_broadcast(&lookupDone);
+    pthread_mutex_unlock(&lookupLock);
+    return nullptr;
+}
+
+}  // namespace
+
+int NetResolve(const char *host, uint32_t *address, int waitMs)
 {
     // A dotted address needs no lookup (and the C library's resolver allocates on every call).
     in_addr dotted;
     if (inet_pton(AF_INET, host, &dotted) == 1) {
         *address = dotted.s_addr;
-        return true;
+        return 0;
     }
-    const hostent *entry = gethostbyname(host);
-    if (entry == nullptr || entry->h_addrtype != AF_INET || entry->h_addr_list[0] == nullptr)
-        return false;
-    memcpy(address, entry->h_addr_list[0], sizeof *address);  // already in network order
-    return true;
+    if (strlen(host) >= sizeof lookups[0].host)
+        return kNetFailed;
+    pthread_once(&lookupInit, InitLookups);
+    pthread_mutex_lock(&lookupLock);
+    Lookup *lookup = nullptr;
+    for (Lookup &slot : lookups)
+        if (lookup == nullptr && slot.state == kLookupFree)
+            lookup = &slot;
+    int status = kNetTimedOut;  // too many lookups given up on are still hanging
+    if (lookup != nullptr) {
+        memcpy(lookup->host, host, strlen(host) + 1);
+        lookup->found = false;
+        lookup->state = kLookupRunning;
+        pthread_attr_t attributes;
+        pthread_attr_init(&attributes);
+        pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+        pthread_t thread;
+        if (pthread_create(&thread, &attributes, RunLookup, lookup) != 0)
+            lookup->state = kLookupDone;  // and not found
+        timespec deadline;
+        clock_gettime(CLOCK_MONOTONIC, &deadline);
+        deadline.tv_sec += waitMs / 1000;
+        deadline.tv_nsec += (waitMs % 1000) * 1000000L;
+        if (deadline.tv_nsec >= 1000000000L) {
+            deadline.tv_sec++;
+            deadline.tv_nsec -= 1000000000L;
+        }
+        while (lookup->state == kLookupRunning &&
+               pthread_cond_timedwait(&lookupDone, &lookupLock, &deadline) != ETIMEDOUT) {
+        }
+        if (lookup->state == kLookupDone) {
+            status = lookup->found ? 0 : kNetFailed;
+            *address = lookup->address;
+            lookup->state = kLookupFree;
+        } else {
+            lookup->state = kLookupAbandoned;
+        }
+    }
+    pthread_mutex_unlock(&lookupLock);
+    return status;
 }
 
 NetSocket NetOpenTcp()
@@ -129,6 +213,11 @@ uint64_t NetClockMs()
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec) / 1000000;
+}
+
+bool NetRandom(void *data, int size)
+{
+    return getrandom(data, static_cast<size_t>(size), 0) == size;
 }
 
 NetSocket NetOpenUdp()

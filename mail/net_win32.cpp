@@ -39,13 +39,79 @@ bool NetStartup()
 
 void NetCleanup() { WSACleanup(); }
 
-bool NetResolve(const char *host, uint32_t *address)
+namespace {
+
+// A name lookup in flight, on a thread of its own so that the wait for it can end. One given up
+// on keeps its slot until its thread is done with it.
+enum LookupState { kLookupFree, kLookupRunning, kLookupDone, kLookupAbandoned };
+struct Lookup {
+    LookupState state;
+    bool found;
+    uint32_t address;
+    char host[256];
+};
+Lookup lookups[kMaxLookupsLeft];
+SRWLOCK lookupLock = SRWLOCK_INIT;
+CONDITION_VARIABLE lookupDone = CONDITION_VARIABLE_INIT;
+
+DWORD WINAPI RunLookup(void *data)
 {
-    const hostent *entry = gethostbyname(host);
-    if (entry == nullptr || entry->h_addrtype != AF_INET || entry->h_addr_list[0] == nullptr)
-        return false;
-    memcpy(address, entry->h_addr_list[0], sizeof *address);  // already in network order
-    return true;
+    auto *lookup = static_cast<Lookup *>(data);
+    // WinSock keeps each thread's answer apart: gethostbyname may run on several threads at once.
+    const hostent *entry = gethostbyname(lookup->host);
+    bool found = entry != nullptr && entry->h_addrtype == AF_INET && entry->h_addr_list[0] != nullptr;
+    uint32_t address = 0;
+    if (found)
+        memcpy(&address, entry->h_addr_list[0], sizeof address);  // already in network order
+    AcquireSRWLockExclusive(&lookupLock);
+    lookup->found = found;
+    lookup->address = address;
+    lookup->state = lookup->state == kLookupAbandoned ? kLookupFree : kLookupDone;
+    WakeAllConditionVariable(&lookupDone);
+    ReleaseSRWLockExclusive(&lookupLock);
+    return 0;
+}
+
+}  // namespace
+
+int NetResolve(const char *host, uint32_t *address, int waitMs)
+{
+    // A dotted address needs no lookup.
+    unsigned long dotted = inet_addr(host);
+    if (dotted != INADDR_NONE) {
+        *address = static_cast<uint32_t>(dotted);
+        return 0;
+    }
+    if (strlen(host) >= sizeof lookups[0].host)
+        return kNetFailed;
+    AcquireSRWLockExclusive(&lookupLock);
+    Lookup *lookup = nullptr;
+    for (Lookup &slot : lookups)
+        if (lookup == nullptr && slot.state == kLookupFree)
+            lookup = &slot;
+    int status = kNetTimedOut;  // too many lookups given up on are still hanging
+    if (lookup != nullptr) {
+        memcpy(lookup->host, host, strlen(host) + 1);
+        lookup->found = false;
+        lookup->state = kLookupRunning;
+        HANDLE thread = CreateThread(nullptr, 0, RunLookup, lookup, 0, nullptr);
+        if (thread == nullptr)
+            lookup->state = kLookupDone;  // and not found
+        else
+            CloseHandle(thread);  // the thread runs on; nobody waits for the handle
+        uint64_t deadline = NetClockMs() + static_cast<uint64_t>(waitMs);
+        while (lookup->state == kLookupRunning && NetRemainingMs(deadline) > 0)
+            SleepConditionVariableSRW(&lookupDone, &lookupLock, static_cast<DWORD>(NetRemainingMs(deadline)), 0);
+        if (lookup->state == kLookupDone) {
+            status = lookup->found ? 0 : kNetFailed;
+            *address = lookup->address;
+            lookup->state = kLookupFree;
+        } else {
+            lookup->state = kLookupAbandoned;
+        }
+    }
+    ReleaseSRWLockExclusive(&lookupLock);
+    return status;
 }
 
 NetSocket NetOpenTcp()
@@ -117,6 +183,12 @@ int NetReceive(NetSocket socket, char *buffer, int capacity, int waitMs)
 }
 
 uint64_t NetClockMs() { return GetTickCount64(); }
+
+// RtlGenRandom, exported by advapi32 under this name: the system's own generator, without the
+// cryptographic provider's set-up.
+extern "C" BOOLEAN WINAPI SystemFunction036(PVOID buffer, ULONG length);
+
+bool NetRandom(void *data, int size) { return SystemFunction036(data, static_cast<ULONG>(size)) != FALSE; }
 
 NetSocket NetOpenUdp()
 {

@@ -146,7 +146,7 @@ bool LogIn(Session *s)
             return false;
         }
         ApopDigest(digest, input);
-        memset(input, 0, sizeof input);
+        WipeSecret(input, sizeof input);
         FormatText(s->command, sizeof s->command, "APOP %s %s\r\n", Settings.USER, digest);
         return Exchange(s);
     }
@@ -155,9 +155,10 @@ bool LogIn(Session *s)
     if (!Exchange(s))
         return false;
     FormatText(s->command, sizeof s->command, "PASS %s\r\n", Settings.PASS);
-    if (!SendCommand(s))
+    bool sent = SendCommand(s);
+    MaskPassword(s->command);  // from here on the password is only in Settings
+    if (!sent)
         return false;
-    MaskPassword(s->command);
     AppendLog(kSend, s->command);
     return ReceiveReply(s) == kPositive;
 }
@@ -275,8 +276,11 @@ int CheckMail()
     s.tls = false;
     s.inputStart = s.inputEnd = 0;
     uint32_t address;
-    if (!NetResolve(Settings.POP3, &address)) {
-        FormatText(s.command, sizeof s.command, "Error: %sが見つかりません\r\n", Settings.POP3);
+    int found = NetResolve(Settings.POP3, &address, NetTimeoutMs);
+    if (found != 0) {
+        FormatText(s.command, sizeof s.command,
+                   found == kNetTimedOut ? "Error: %sの名前解決がタイムアウトしました\r\n" : "Error: %sが見つかりません\r\n",
+                   Settings.POP3);
         AppendLog(kSystem, s.command);
         NetCleanup();
         return -1;
@@ -303,5 +307,6 @@ int CheckMail()
         TlsEnd();
     NetClose(s.socket);
     NetCleanup();
+    WipeSecret(&s, sizeof s);  // what the server said and what we sent stay out of the stack
     return result;
 }

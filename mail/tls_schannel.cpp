@@ -105,6 +105,15 @@ bool Negotiate(const char *host, bool first)
                     AppendLog(kSystem, "Error: TLSのハンドシェイク中に通信に失敗しました\r\n");
                 return false;
             }
+            // A record starts with its content type (20 to 23) and the major version 3. Anything
+            // else (a line of plain text, say) is no TLS peer: SChannel would take it for the header
+            // of a record thousands of bytes long and wait for the rest until the time-out.
+            const unsigned char *record = reinterpret_cast<const unsigned char *>(channel.incoming);
+            if (record[0] < 20 || record[0] > 23 || (channel.incomingLength > 1 && record[1] != 3)) {
+                LogError("Error: TLSのハンドシェイクに失敗しました (0x%08lX)\r\n",
+                         static_cast<unsigned long>(SEC_E_ILLEGAL_MESSAGE));
+                return false;
+            }
         }
         SecBuffer input[2] = {{static_cast<unsigned long>(channel.incomingLength), SECBUFFER_TOKEN, channel.incoming},
                               {0, SECBUFFER_EMPTY, nullptr}};
@@ -160,6 +169,19 @@ DWORD CheckCertificate(const char *host)
     if (!CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara, 0, nullptr,
                                  &chain)) {
         result = GetLastError();
+    } else if (DWORD status = chain->TrustStatus.dwErrorStatus &
+                              ~(CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION)) {
+        // The chain's own verdict comes first: the SSL policy check may pass a chain that stops
+        // short of any root (a certificate sent without its issuer), and so may not be trusted.
+        if (status & CERT_TRUST_IS_NOT_TIME_VALID)
+            result = static_cast<DWORD>(CERT_E_EXPIRED);
+        else if (status & CERT_TRUST_IS_REVOKED)
+            result = static_cast<DWORD>(CRYPT_E_REVOKED);
+        else if (status & CERT_TRUST_IS_NOT_VALID_FOR_USAGE)
+            result = static_cast<DWORD>(CERT_E_WRONG_USAGE);
+        else
+            result = static_cast<DWORD>(CERT_E_UNTRUSTEDROOT);  // partial chain, unknown root, bad signature
+        CertFreeCertificateChain(chain);
     } else {
         wchar_t name[256];
         if (MultiByteToWideChar(CP_ACP, 0, host, -1, name, 256) == 0)
@@ -196,6 +218,12 @@ void LogCertificateError(DWORD error)
         break;
     case CERT_E_EXPIRED:
         AppendLog(kSystem, "Error: サーバーの証明書の有効期限が切れています\r\n");
+        break;
+    case CRYPT_E_REVOKED:
+        AppendLog(kSystem, "Error: サーバーの証明書は失効しています\r\n");
+        break;
+    case CERT_E_WRONG_USAGE:
+        AppendLog(kSystem, "Error: サーバーの証明書はサーバー用ではありません\r\n");
         break;
     default: LogError("Error: サーバーの証明書を確認できません (0x%08lX)\r\n", error); break;
     }

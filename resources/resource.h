@@ -61,8 +61,10 @@
 #define IDC_CHOOSE_MAILER 6000
 #define IDC_SYNC 6001
 
-// Page 2's choice of encryption: radio buttons 3105..3107 and their group box 4011.
+// Page 2's security group: the choice of encryption (radio buttons 3105..3107 in group box
+// 4011) and whether the password is stored protected (check box 3108).
 #define IDC_TLS_NONE 3105
 #define IDC_TLS_STLS 3106
 #define IDC_TLS_IMPLICIT 3107
+#define IDC_PENC 3108
 #define IDC_TLS_GROUP 4011

@@ -23,21 +23,25 @@ stop() {
 }
 
 # The run's CA; certificates from it for "localhost" and for another name, an expired one for
-# 127.0.0.3; a self-signed one for 127.0.0.2.
+# 127.0.0.3; a self-signed one for 127.0.0.2; one for 127.0.0.4 from a second CA that nobody trusts.
 make_pki() {
-  local ca="-CA ca.pem -CAkey ca.key -CAcreateserial"
   mkdir -p "$1" && cd "$1"
-  openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj "/CN=Pollwick Test CA" \
-    -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
-  leaf() {  # NAME SUBJECT_ALT_NAME DAYS
+  authority() {  # NAME
+    openssl req -x509 -newkey rsa:2048 -nodes -keyout "$1.key" -out "$1.pem" -days 2 -subj "/CN=Pollwick $1" \
+      -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
+  }
+  leaf() {  # NAME SUBJECT_ALT_NAME DAYS [AUTHORITY]
     openssl req -newkey rsa:2048 -nodes -keyout "$1.key" -out "$1.csr" -subj "/CN=$1" 2>/dev/null
     printf 'subjectAltName=%s\nextendedKeyUsage=serverAuth\nbasicConstraints=CA:FALSE\n' "$2" >"$1.ext"
-    # shellcheck disable=SC2086
-    openssl x509 -req -in "$1.csr" $ca -days "$3" -extfile "$1.ext" -out "$1.pem" 2>/dev/null
+    openssl x509 -req -in "$1.csr" -CA "${4:-ca}.pem" -CAkey "${4:-ca}.key" -CAcreateserial -days "$3" \
+      -extfile "$1.ext" -out "$1.pem" 2>/dev/null
   }
+  authority ca
+  authority nobody
   leaf server DNS:localhost 2
   leaf other DNS:other.invalid 2
   leaf expired IP:127.0.0.3 -1
+  leaf stranger IP:127.0.0.4 2 nobody
   openssl req -x509 -newkey rsa:2048 -nodes -keyout self.key -out self.pem -days 2 -subj "/CN=localhost" \
     -addext "subjectAltName=DNS:localhost,IP:127.0.0.2" 2>/dev/null
   openssl dhparam -dsaparam -out dh.pem 2048 2>/dev/null

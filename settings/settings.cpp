@@ -4,13 +4,14 @@
 #include <cstring>
 
 #include "settings/store.h"
+#include "shell/log.h"
 #include "shell/text.h"
 
 namespace {
 constexpr SettingsRecord kDefaults = {
     .POP3 = "", .USER = "", .PASS = "", .EXEC = "", .PARA = "",
     .PORT = 110, .TIME = 5, .APOP = 0, .STCH = 0, .DCHK = 1, .DMAL = 0, .ALLM = 0, .OLDM = 0,
-    .NTPS = "jp.pool.ntp.org", .TLSM = 0, .SheetOpen = 0,
+    .NTPS = "jp.pool.ntp.org", .TLSM = 0, .PENC = 0, .SheetOpen = 0,
 };
 }  // namespace
 
@@ -33,19 +34,24 @@ constexpr Field kFields[] = {
     TEXT_FIELD(POP3),   TEXT_FIELD(USER),   TEXT_FIELD(PASS),   TEXT_FIELD(EXEC),   TEXT_FIELD(PARA),
     NUMBER_FIELD(PORT), NUMBER_FIELD(TIME), NUMBER_FIELD(APOP), NUMBER_FIELD(STCH), NUMBER_FIELD(DCHK),
     NUMBER_FIELD(DMAL), NUMBER_FIELD(ALLM), NUMBER_FIELD(OLDM), TEXT_FIELD(NTPS),   NUMBER_FIELD(TLSM),
+    NUMBER_FIELD(PENC),
 };
 
 #undef TEXT_FIELD
 #undef NUMBER_FIELD
 
-enum FieldIndex { POP3, USER, PASS, EXEC, PARA, PORT, TIME, APOP, STCH, DCHK, DMAL, ALLM, OLDM, NTPS, TLSM };
+enum FieldIndex { POP3, USER, PASS, EXEC, PARA, PORT, TIME, APOP, STCH, DCHK, DMAL, ALLM, OLDM, NTPS, TLSM, PENC };
 
-// A key written before TLSM existed lacks it and loads as before: the field keeps its default.
+// A key written before TLSM and PENC existed lacks them and loads as before: they keep their defaults.
 constexpr FieldIndex kAll[] = {POP3, USER, PASS, EXEC, PARA, PORT, TIME, APOP,
-                               STCH, DCHK, DMAL, ALLM, OLDM, NTPS, TLSM};
+                               STCH, DCHK, DMAL, ALLM, OLDM, NTPS, TLSM, PENC};
 constexpr FieldIndex kBasic[] = {POP3, USER, PASS, TIME};
-constexpr FieldIndex kDetail[] = {EXEC, PARA, PORT, APOP, STCH, DCHK, DMAL, ALLM, OLDM, TLSM};
+constexpr FieldIndex kDetail[] = {EXEC, PARA, PORT, APOP, STCH, DCHK, DMAL, ALLM, OLDM, TLSM, PENC};
 constexpr FieldIndex kNtp[] = {NTPS};
+
+// The protected password, a value of its own beside PASS.
+const char kProtectedName[] = "EPAS";
+constexpr uint32_t kProtectedSize = 1024;
 
 uint8_t *FieldData(const Field &field) { return reinterpret_cast<uint8_t *>(&Settings) + field.offset; }
 
@@ -67,6 +73,48 @@ void LoadField(const Field &field)
             text[Cp932CutLength(text, field.width - 1)] = '\0';
     }
     memcpy(FieldData(field), data, field.width);
+    WipeSecret(data, sizeof data);
+}
+
+// With PENC set, the password comes from EPAS when that is there; one that cannot be read here
+// leaves PASS empty, so that the program asks for it again.
+void LoadProtectedPassword()
+{
+    uint8_t data[kProtectedSize];
+    long length = Settings.PENC != 0 ? StoreRead(kProtectedName, data, sizeof data) : -1;
+    if (length <= 0)
+        return;
+    if (!StoreUnprotect(data, static_cast<uint32_t>(length), Settings.PASS, sizeof Settings.PASS)) {
+        WipeSecret(Settings.PASS, sizeof Settings.PASS);
+        AppendLog("[system] ", "Error: 保存されたパスワードを復号できません。パスワードをもう一度設定してください\r\n");
+    }
+}
+
+// Writes one field; a text's bytes after its terminator are zeros, never an older value's tail.
+void SaveField(const Field &field, const uint8_t *value)
+{
+    uint8_t data[260];
+    memcpy(data, value, field.width);
+    if (field.type == StoreType::Text) {
+        size_t length = strnlen(reinterpret_cast<char *>(data), field.width);
+        memset(data + length, 0, field.width - length);
+    }
+    StoreWrite(field.name, field.type, data, field.width);
+    WipeSecret(data, sizeof data);
+}
+
+// PASS and EPAS as PENC wants them. A password that cannot be protected is kept as before, in
+// PASS: the user is told, and nothing is lost.
+void SavePassword()
+{
+    uint8_t data[kProtectedSize];
+    uint8_t empty[sizeof Settings.PASS] = {};
+    uint32_t length = Settings.PENC != 0 ? StoreProtect(Settings.PASS, data, sizeof data) : 0;
+    if (Settings.PENC != 0 && length == 0)
+        AppendLog("[system] ", "Error: パスワードを暗号化できないため、そのまま保存します\r\n");
+    SaveField(kFields[PASS], length != 0 ? empty : reinterpret_cast<const uint8_t *>(Settings.PASS));
+    StoreWrite(kProtectedName, StoreType::Bytes, data, length);
+    WipeSecret(data, sizeof data);
 }
 
 template <size_t N>
@@ -79,9 +127,16 @@ void SaveGroup(const FieldIndex (&group)[N])
         ReportStoreFailure(text);
         return;
     }
+    bool password = false;
     for (FieldIndex index : group) {
-        const Field &field = kFields[index];
-        StoreWrite(field.name, field.type, FieldData(field), field.width);
+        if (index == PASS || index == PENC)
+            password = true;
+        if (index != PASS && index != PENC)
+            SaveField(kFields[index], FieldData(kFields[index]));
+    }
+    if (password) {
+        SaveField(kFields[PENC], FieldData(kFields[PENC]));
+        SavePassword();
     }
     StoreClose();
 }
@@ -99,6 +154,7 @@ void LoadSettings()
         return;
     for (FieldIndex index : kAll)
         LoadField(kFields[index]);
+    LoadProtectedPassword();
     StoreClose();
 }
 

@@ -39,6 +39,7 @@ const HelpText kDetailHelp[] = {
     {IDC_TLS_NONE, "暗号化せずに通信します\r（パスワードもそのまま流れます）"},
     {IDC_TLS_STLS, "接続してからSTLSコマンドで暗号化に切り替えます\r（ポート番号は普通110のままです）"},
     {IDC_TLS_IMPLICIT, "接続と同時に暗号化して通信します\r（ポート番号は普通995を使います）"},
+    {IDC_PENC, "パスワードをWindowsのデータ保護機能で暗号化して保存します\r（保存したPCの同じユーザーでのみ読み出せます）"},
 };
 
 // The encryption choices in the order of TLSM's values.
@@ -99,6 +100,26 @@ INT_PTR Applied(HWND page)
     return TRUE;
 }
 
+// True when the mail-program box splits into a program and its arguments; otherwise the user is
+// told why, and the box gets the focus.
+bool CheckMailerText(HWND page)
+{
+    char mailer[kMailerTextSize] = "";
+    char exec[sizeof Settings.EXEC], para[sizeof Settings.PARA];
+    ReadControlText(page, IDC_MAILER, mailer, sizeof mailer);
+    MailerSplit split = SplitMailerText(mailer, exec, sizeof exec, para, sizeof para);
+    if (split == MailerSplit::Accepted)
+        return true;
+    MessageBoxA(page,
+                split == MailerSplit::TooLong
+                    ? "メールソフトのパスか引数が長すぎます。\nパスは259文字まで、引数は255文字までです。"
+                    : "メールソフトの実行ファイルが読み取れません。\n\".exe\" で終わるパスに続けて引数を書くか、"
+                      "パスを \" で囲んでください。",
+                "メールソフトの登録", MB_OK | MB_ICONWARNING);
+    SetFocus(GetDlgItem(page, IDC_MAILER));
+    return false;
+}
+
 // Moves the sheet to the middle of the work area, keeping its size. Only the work area's right
 // and bottom edges count, as if it always began at the screen's top-left corner.
 void CentreOnWorkArea(HWND sheet)
@@ -153,6 +174,7 @@ INT_PTR CALLBACK DetailPageProc(HWND page, UINT message, WPARAM wParam, LPARAM l
         SetCheck(page, IDC_STCH, Settings.STCH);
         SetCheck(page, IDC_DCHK, Settings.DCHK);
         SetCheck(page, IDC_DMAL, Settings.DMAL);
+        SetCheck(page, IDC_PENC, Settings.PENC != 0 ? 1 : 0);
         // A value no version wrote shows as no choice and stays as it is unless one is made.
         for (int32_t mode = 0; mode < 3; mode++)
             SetCheck(page, kTlsButtons[mode], Settings.TLSM == mode ? 1 : 0);
@@ -165,11 +187,21 @@ INT_PTR CALLBACK DetailPageProc(HWND page, UINT message, WPARAM wParam, LPARAM l
         ShowControlHelp(page, lParam, kDetailHelp);
         return FALSE;
     case WM_COMMAND:
-        // The path alone replaces the box: arguments that stood there are gone.
-        if (LOWORD(wParam) == IDC_CHOOSE_MAILER && ChooseMailer(page) == 1)
-            SetDlgItemTextA(page, IDC_MAILER, Settings.EXEC);
+        // The path alone replaces the box (quoted if it must be): arguments that stood there are gone.
+        if (LOWORD(wParam) == IDC_CHOOSE_MAILER && ChooseMailer(page) == 1) {
+            char mailer[kMailerTextSize];
+            JoinMailerText(Settings.EXEC, "", mailer, sizeof mailer);
+            SetDlgItemTextA(page, IDC_MAILER, mailer);
+        }
         return FALSE;
     case WM_NOTIFY: {
+        if (reinterpret_cast<const NMHDR *>(lParam)->code == PSN_KILLACTIVE) {
+            // Leaving the page, or OK: a mail-program text that cannot be split keeps the sheet
+            // open here, before any page has written anything.
+            bool valid = CheckMailerText(page);
+            SetWindowLongPtrA(page, DWLP_MSGRESULT, valid ? FALSE : TRUE);
+            return TRUE;
+        }
         if (!IsApply(lParam))
             return FALSE;
         Settings.PORT = ReadNumber(page, IDC_PORT);  // any value, as the user wrote it
@@ -177,16 +209,14 @@ INT_PTR CALLBACK DetailPageProc(HWND page, UINT message, WPARAM wParam, LPARAM l
         Settings.STCH = IsChecked(page, IDC_STCH);
         Settings.DCHK = IsChecked(page, IDC_DCHK);
         Settings.DMAL = IsChecked(page, IDC_DMAL);
+        Settings.PENC = IsChecked(page, IDC_PENC);
         for (int32_t mode = 0; mode < 3; mode++)
             if (IsChecked(page, kTlsButtons[mode]))
                 Settings.TLSM = mode;
         char mailer[kMailerTextSize] = "";
         ReadControlText(page, IDC_MAILER, mailer, sizeof mailer);
-        // Only a text that names a program saves the group; otherwise what was just taken in
-        // waits in memory for the next save that carries it.
-        if (SplitMailerText(mailer, Settings.EXEC, sizeof Settings.EXEC, Settings.PARA, sizeof Settings.PARA) ==
-            MailerSplit::Accepted)
-            SaveDetailSettings();
+        SplitMailerText(mailer, Settings.EXEC, sizeof Settings.EXEC, Settings.PARA, sizeof Settings.PARA);
+        SaveDetailSettings();
         return Applied(page);
     }
     default:

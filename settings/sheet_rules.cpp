@@ -18,16 +18,20 @@ size_t CharLength(const char *text)
     return IsCp932LeadByte(static_cast<unsigned char>(text[0])) && text[1] != '\0' ? 2 : 1;
 }
 
+bool IsSeparator(char c) { return c == '\0' || c == ' ' || c == '\t' || c == '"'; }
+
+// ".exe" in any case, ending the path: followed by the end, a space, a tab or a quote.
 bool IsExeAt(const char *text)
 {
-    return text[0] == '.' && Lower(text[1]) == 'e' && Lower(text[2]) == 'x' && Lower(text[3]) == 'e';
+    return text[0] == '.' && Lower(text[1]) == 'e' && Lower(text[2]) == 'x' && Lower(text[3]) == 'e' &&
+           IsSeparator(text[4]);
 }
 
-// Offset of the first ".exe" in the first length bytes, in any case, or -1. The search steps
-// over whole characters, so the second byte of a two-byte character never starts a match.
-long FindExe(const char *text, size_t length)
+// Offset of the first ".exe" that ends a path, or -1. The search steps over whole characters, so
+// the second byte of a two-byte character never starts a match.
+long FindExe(const char *text)
 {
-    for (size_t i = 0; i + 4 <= length; i += CharLength(text + i))
+    for (size_t i = 0; text[i] != '\0'; i += CharLength(text + i))
         if (IsExeAt(text + i))
             return static_cast<long>(i);
     return -1;
@@ -69,36 +73,28 @@ int32_t IntervalFromText(const char *text)
 
 MailerSplit SplitMailerText(const char *text, char *exec, size_t execSize, char *para, size_t paraSize)
 {
-    size_t length = strlen(text);
     const char *program = text;
     size_t programLength = 0;
-    const char *rest = nullptr;
+    const char *rest = text;
     const char *closing = text[0] == '"' ? strchr(text + 1, '"') : nullptr;
     if (closing != nullptr) {
         program = text + 1;
         programLength = static_cast<size_t>(closing - program);
-        if (programLength < 4 || !IsExeAt(program + programLength - 4)) {
-            exec[0] = para[0] = '\0';
+        if (programLength == 0)
             return MailerSplit::NoProgram;
-        }
         rest = closing + 1;
         if (*rest == ' ' || *rest == '\t')
             rest++;
-    } else {
-        if (text[0] == '"') {
+    } else if (text[0] != '\0') {
+        if (text[0] == '"')
             program++;
-            length--;
-        }
-        long at = FindExe(program, length);
-        if (at < 0) {
-            exec[0] = para[0] = '\0';
+        long at = FindExe(program);
+        if (at < 0)
             return MailerSplit::NoProgram;
-        }
         programLength = static_cast<size_t>(at) + 4;
         rest = program + programLength;
-        // The first character after ".exe" is taken as the separator, whatever it is.
         if (*rest != '\0')
-            rest += CharLength(rest);
+            rest++;  // the separator
     }
     size_t restLength = strlen(rest);
     if (programLength >= execSize || restLength >= paraSize)
@@ -111,6 +107,15 @@ MailerSplit SplitMailerText(const char *text, char *exec, size_t execSize, char 
 void JoinMailerText(const char *exec, const char *para, char *text, size_t size)
 {
     CopyText(text, size, exec);
+    char program[kMailerTextSize];
+    char arguments[kMailerTextSize];
+    if (exec[0] != '\0' &&
+        (SplitMailerText(exec, program, sizeof program, arguments, sizeof arguments) != MailerSplit::Accepted ||
+         strcmp(program, exec) != 0)) {
+        CopyText(text, size, "\"");
+        AppendText(text, size, exec);
+        AppendText(text, size, "\"");
+    }
     if (para[0] != '\0') {
         AppendText(text, size, " ");
         AppendText(text, size, para);

@@ -16,22 +16,23 @@ int32_t ReadLeadingInteger(const char *text);
 int32_t IntervalFromText(const char *text);
 
 enum class MailerSplit {
-    Accepted,   // exec and para hold the program and its arguments
-    NoProgram,  // no ".exe": exec and para are emptied
+    Accepted,   // exec and para hold the program and its arguments (both empty for an empty text)
+    NoProgram,  // no program can be told apart: exec and para are left as they were
     TooLong,    // a part does not fit its field: exec and para are left as they were
 };
 
 // Splits the mail-program box into the program and its arguments.
-//  - Text that starts with a double quote and has a closing one names the program between them;
-//    it is a program when that ends in ".exe". The arguments are what follows the closing
-//    quote, less one space or tab.
-//  - Otherwise the program is everything up to and including the first ".exe" (an opening quote
-//    without a partner is dropped first), and the arguments are the rest less its first
-//    character, whatever that is.
-// ".exe" is found in any mix of cases. A program longer than execSize - 1 bytes or arguments
-// longer than paraSize - 1 bytes are refused whole: a cut path or a cut argument would start
-// something else than the user wrote.
+//  - Text that starts with a double quote and has a closing one names the program between them,
+//    whatever kind of file it is. The arguments are what follows the closing quote, less one
+//    space or tab.
+//  - Otherwise the program is everything up to and including the first ".exe" (in any mix of
+//    cases) that ends the path: followed by the end, a space, a tab or a double quote. An opening
+//    quote without a partner is dropped first. The arguments are the rest, less that separator.
+//  - An empty text clears both.
+// A program longer than execSize - 1 bytes or arguments longer than paraSize - 1 bytes are
+// refused whole: a cut path or a cut argument would start something else than the user wrote.
 MailerSplit SplitMailerText(const char *text, char *exec, size_t execSize, char *para, size_t paraSize);
 
-// What the box shows: exec, then a space and para only when para is not empty.
+// What the box shows: exec (in double quotes when it would not split back as it is), then a
+// space and para only when para is not empty.
 void JoinMailerText(const char *exec, const char *para, char *text, size_t size);

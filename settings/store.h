@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-enum class StoreType { Text, Number };
+enum class StoreType { Text, Number, Bytes };
 
 // Opens the settings key for reading; false when it does not exist or cannot be read.
 bool StoreOpenForRead();
@@ -21,3 +21,11 @@ void StoreClose();
 
 // Tells the user that the key could not be created for writing ("エラーコード:5").
 void ReportStoreFailure(const char *text);
+
+// The password at rest, protected for the current user by the platform (Windows' data
+// protection; natively a stand-in that only shows the flow). The protected bytes' length, or 0
+// when the text cannot be protected.
+uint32_t StoreProtect(const char *text, uint8_t *out, uint32_t capacity);
+// The text back into text (size bytes); false when these bytes cannot be read here (another
+// user, another machine, damaged) or the text does not fit.
+bool StoreUnprotect(const uint8_t *data, uint32_t length, char *text, uint32_t size);

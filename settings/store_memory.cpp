@@ -59,3 +59,26 @@ void StoreWrite(const char *name, StoreType type, const void *data, uint32_t siz
 void StoreClose() {}
 
 void ReportStoreFailure(const char *text) { CopyText(MemoryStore.lastReport, sizeof MemoryStore.lastReport, text); }
+
+// The native build's stand-in for the platform's protection: reversible by anyone, it only lets
+// the tests follow what is written where. "MEM1", then the text's bytes, each inverted.
+uint32_t StoreProtect(const char *text, uint8_t *out, uint32_t capacity)
+{
+    uint32_t length = static_cast<uint32_t>(strlen(text));
+    if (length + 4 > capacity)
+        return 0;
+    memcpy(out, "MEM1", 4);
+    for (uint32_t i = 0; i < length; i++)
+        out[4 + i] = static_cast<uint8_t>(~text[i]);
+    return length + 4;
+}
+
+bool StoreUnprotect(const uint8_t *data, uint32_t length, char *text, uint32_t size)
+{
+    if (length < 4 || memcmp(data, "MEM1", 4) != 0 || length - 4 >= size)
+        return false;
+    for (uint32_t i = 4; i < length; i++)
+        text[i - 4] = static_cast<char>(~data[i]);
+    text[length - 4] = '\0';
+    return true;
+}

@@ -1,8 +1,13 @@
 // Settings store in the registry: one key under HKEY_CURRENT_USER, one value per field.
 #include "settings/store_win32.h"
 
+#include <wincrypt.h>
+
+#include <cstring>
+
 #include "settings/settings.h"
 #include "settings/store.h"
+#include "shell/text.h"
 
 CreateKeyFunction SettingsCreateKey = RegCreateKeyExA;
 
@@ -34,10 +39,40 @@ long StoreOpenForWrite()
 
 void StoreWrite(const char *name, StoreType type, const void *data, uint32_t size)
 {
-    RegSetValueExA(openKey, name, 0, type == StoreType::Text ? REG_SZ : REG_DWORD,
-                   static_cast<const BYTE *>(data), size);
+    DWORD kind = type == StoreType::Text ? REG_SZ : type == StoreType::Number ? REG_DWORD : REG_BINARY;
+    RegSetValueExA(openKey, name, 0, kind, static_cast<const BYTE *>(data), size);
 }
 
 void StoreClose() { RegCloseKey(openKey); }
 
 void ReportStoreFailure(const char *text) { MessageBoxA(nullptr, text, "エラー:RegCreateKeyEx", 0); }
+
+// Windows' data protection for the current user (crypt32, which the TLS check loads anyway); it
+// never shows a window of its own.
+uint32_t StoreProtect(const char *text, uint8_t *out, uint32_t capacity)
+{
+    DATA_BLOB plain = {static_cast<DWORD>(strlen(text)), reinterpret_cast<BYTE *>(const_cast<char *>(text))};
+    DATA_BLOB sealed = {};
+    if (!CryptProtectData(&plain, L"Pollwick", nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &sealed))
+        return 0;
+    uint32_t length = sealed.cbData <= capacity ? sealed.cbData : 0;
+    memcpy(out, sealed.pbData, length);
+    LocalFree(sealed.pbData);
+    return length;
+}
+
+bool StoreUnprotect(const uint8_t *data, uint32_t length, char *text, uint32_t size)
+{
+    DATA_BLOB sealed = {length, const_cast<BYTE *>(data)};
+    DATA_BLOB plain = {};
+    if (!CryptUnprotectData(&sealed, nullptr, nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &plain))
+        return false;
+    bool fits = plain.cbData < size && memchr(plain.pbData, '\0', plain.cbData) == nullptr;
+    if (fits) {
+        memcpy(text, plain.pbData, plain.cbData);
+        text[plain.cbData] = '\0';
+    }
+    WipeSecret(plain.pbData, plain.cbData);
+    LocalFree(plain.pbData);
+    return fits;
+}

@@ -21,8 +21,14 @@ void InitLogRing()
 void FormatLogLine(char *out, const LogTime &time, const char *prefix, const char *text)
 {
     static_assert(kLogLineMax + 1 <= kFormatLimit && kLogLineMax + 1 <= kLogSlotSize);
-    FormatText(out, kLogLineMax + 1, "%04d-%02d-%02d %02d:%02d:%02d %s%s", time.year, time.month,
-               time.day, time.hour, time.minute, time.second, prefix, text);
+    size_t length = FormatText(out, kLogLineMax + 1, "%04d-%02d-%02d %02d:%02d:%02d %s%s", time.year, time.month,
+                               time.day, time.hour, time.minute, time.second, prefix, text);
+    // A cut line keeps its line end, or the next one would run on after it in the window.
+    size_t textLength = strlen(text);
+    if (length < textLength || memcmp(out + length - textLength, text, textLength) != 0) {
+        length = Cp932CutLength(out, kLogLineMax - 2);
+        memcpy(out + length, "\r\n", 3);
+    }
 }
 
 void PushLogLine(const char *line)

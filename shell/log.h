@@ -28,8 +28,8 @@ struct LogTime {
 
 void InitLogRing();
 
-// "%04d-%02d-%02d %02d:%02d:%02d %s%s", cut at kLogLineMax bytes, never inside a two-byte
-// character. out must hold kLogSlotSize bytes.
+// "%04d-%02d-%02d %02d:%02d:%02d %s%s", cut to kLogLineMax bytes, never inside a two-byte
+// character, and then ending in CR LF. out must hold kLogSlotSize bytes.
 void FormatLogLine(char *out, const LogTime &time, const char *prefix, const char *text);
 
 // Stores one line, dropping the oldest once all 64 slots are in use.

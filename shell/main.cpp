@@ -43,10 +43,32 @@ void CheckSoon(HWND window)
     ArmCheckTimer(window, 0);
 }
 
+// Why the shell could not start a program, by its result (32 or less).
+const char *MailerFailure(INT_PTR result)
+{
+    switch (result) {
+    case 0: return "メモリやリソースが足りません";
+    case SE_ERR_FNF: return "ファイルが見つかりません";
+    case SE_ERR_PNF: return "フォルダが見つかりません";
+    case SE_ERR_ACCESSDENIED: return "アクセスが拒否されました";
+    case ERROR_BAD_FORMAT: return "実行できるファイルではありません";
+    case SE_ERR_NOASSOC: return "このファイルを開くプログラムが決まっていません";
+    default: return "起動に失敗しました";
+    }
+}
+
 void StartMailer()
 {
-    if (Settings.EXEC[0] != '\0')
-        ShellExecuteA(nullptr, "open", Settings.EXEC, Settings.PARA, nullptr, SW_SHOWNORMAL);
+    if (Settings.EXEC[0] == '\0')
+        return;
+    auto result = reinterpret_cast<INT_PTR>(ShellExecuteA(nullptr, "open", Settings.EXEC, Settings.PARA, nullptr,
+                                                           SW_SHOWNORMAL));
+    if (result <= 32) {
+        char line[kFormatLimit];
+        FormatText(line, sizeof line, "Error: メールソフト %s を起動できません: %s (%d)\r\n", Settings.EXEC,
+                   MailerFailure(result), static_cast<int>(result));
+        AppendLog(kSystem, line);
+    }
 }
 
 void OpenSettings(HWND window)
@@ -175,8 +197,14 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         CloseProgram(window);
         return 0;
     case WM_QUERYENDSESSION:
-        CloseProgram(window);
+        // The session may end, or the user may cancel it: save everything now, and go only when
+        // it really ends.
+        SaveAllSettings();
         return TRUE;
+    case WM_ENDSESSION:
+        if (wParam != FALSE)
+            CloseProgram(window);
+        return 0;
     case WM_COMMAND:
         OnCommand(window, LOWORD(wParam));
         return 0;

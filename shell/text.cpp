@@ -70,3 +70,10 @@ bool HasLineBreak(const char *text)
 {
     return strpbrk(text, "\r\n") != nullptr;
 }
+
+void WipeSecret(void *data, size_t size)
+{
+    // Stores through a volatile pointer are part of what the program does: they stay.
+    for (volatile unsigned char *p = static_cast<unsigned char *>(data); size > 0; size--)
+        *p++ = 0;
+}

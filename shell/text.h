@@ -27,3 +27,7 @@ size_t FormatText(char *dst, size_t size, const char *format, ...)
 
 // True when text holds a carriage return or a line feed.
 bool HasLineBreak(const char *text);
+
+// Overwrites size bytes with zeros in a way the compiler may not drop, for buffers that held a
+// secret and are not read again.
+void WipeSecret(void *data, size_t size);

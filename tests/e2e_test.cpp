@@ -54,6 +54,23 @@ protected:
 
 TEST_F(EndToEnd, AFirstStartAsksForTheAccountAndTheExitWritesEveryValue)
 {
+    // A protected password that cannot be read here asks for the account as a first start does.
+    PutStoredText("POP3", "127.0.0.1");
+    PutStoredText("USER", "someone");
+    PutStoredNumber("PENC", 1);
+    PutStored("EPAS", false, "not sealed by this user");
+    {
+        Program program;
+        HWND box = WaitDialog("メッセージ");
+        ASSERT_NE(box, nullptr);
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+        HWND sheet = WaitDialog("Pollwick 設定");
+        ASSERT_NE(sheet, nullptr);
+        PostMessageA(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+        EXPECT_TRUE(program.WaitForLog("[system] Error: 保存されたパスワードを復号できません。"));
+        Exit(program);
+    }
+    ClearStore();
     Program program;
     ASSERT_NE(program.Window(), nullptr);
     HWND box = WaitDialog("メッセージ");
@@ -146,6 +163,12 @@ TEST_F(EndToEnd, ClicksOnTheIconAcknowledgeAndCheckOrStartTheMailer)
         Exit(program);
         DeleteFileA(marker_.c_str());
     }
+    // A mail program that cannot be started says so in the log.
+    PutStoredText("EXEC", "C:\\nowhere\\mail.exe");
+    Program program;
+    program.Command(IDM_MAILER);
+    EXPECT_TRUE(program.WaitForLog("Error: メールソフト C:\\nowhere\\mail.exe を起動できません: "));
+    Exit(program);
 }
 
 TEST_F(EndToEnd, MenuCommandsAndWhatTheyDoWhileTheSheetIsOpen)
@@ -231,23 +254,33 @@ TEST_F(EndToEnd, ANewShellGetsTheIconBackAndWakingUpChecksAtOnce)
     Exit(program);
 }
 
-TEST_F(EndToEnd, TheEndOfTheSessionSavesAndTwoInstancesRunSideBySide)
+// A query only saves: the session may still be cancelled. Only its real end closes the program.
+TEST_F(EndToEnd, TheEndOfTheSessionSavesAndClosesOnlyWhenItEnds)
 {
     StoreAccount(0, false);
     PutStoredNumber("ALLM", 7);
     PutStoredNumber("OLDM", 2);
-    Program first, second;
-    ASSERT_NE(first.Window(), nullptr);
-    ASSERT_NE(second.Window(), nullptr);
-    ClearStore();  // the first to end writes everything back
+    Program program;
+    ASSERT_NE(program.Window(), nullptr);
+    EXPECT_EQ(ShownPictureSettled(IDI_NEW_AND_OLD_MAIL), IDI_NEW_AND_OLD_MAIL);
+    ClearStore();
     DWORD_PTR answer = 0;
-    SendMessageTimeoutA(first.Window(), WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 10000, &answer);
+    auto send = [&](UINT message, WPARAM wParam) {
+        return SendMessageTimeoutA(program.Window(), message, wParam, 0, SMTO_ABORTIFHUNG, 10000, &answer);
+    };
+    send(WM_QUERYENDSESSION, 0);
     EXPECT_EQ(answer, static_cast<DWORD_PTR>(TRUE));
-    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(first.Window()); }, 10000));
     EXPECT_EQ(StoredNumber("ALLM"), 7);
     EXPECT_EQ(StoredNumber("OLDM"), 2);
-    EXPECT_TRUE(IsWindow(second.Window()));
-    Exit(second);
+    send(WM_ENDSESSION, FALSE);  // cancelled: all as it was
+    Sleep(500);
+    EXPECT_TRUE(IsWindow(program.Window()));
+    EXPECT_EQ(ShownPicture(), IDI_NEW_AND_OLD_MAIL);
+    ClearStore();
+    send(WM_ENDSESSION, TRUE);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(program.Window()); }, 10000));
+    EXPECT_TRUE(WaitUntil([] { return ShownPicture() == 0; }, 3000)) << "the icon stayed behind";
+    EXPECT_EQ(StoredNumber("OLDM"), 2);
 }
 
 }  // namespace

@@ -76,13 +76,14 @@ TEST(Log, KeepsTheLast64LinesOldestFirst)
     }
 }
 
-TEST(Log, LinesAreCutAt1023BytesOnAWholeCharacter)
+TEST(Log, LinesAreCutAt1023BytesOnAWholeCharacterAndKeepTheirLineEnd)
 {
-    // The time stamp and "[recv] " take 27 bytes.
+    // The time stamp and "[recv] " take 27 bytes; a cut line ends in CR LF.
     const std::pair<std::string, std::string> cases[] = {
-        {std::string(2000, 'a'), std::string(996, 'a')},
-        {std::string(994, 'a') + "ソソ", std::string(994, 'a') + "ソ"},
-        {std::string(995, 'a') + "ソ", std::string(995, 'a')},
+        {std::string(2000, 'a'), std::string(994, 'a') + "\r\n"},
+        {std::string(996, 'a'), std::string(996, 'a')},  // exactly 1023 bytes: not cut
+        {std::string(992, 'a') + "ソソソ", std::string(992, 'a') + "ソ\r\n"},
+        {std::string(993, 'a') + "ソソ", std::string(993, 'a') + "\r\n"},
         {"", ""},  // no line end: the next line continues it
     };
     for (const auto &[text, kept] : cases) {
@@ -227,21 +228,22 @@ TEST(SheetRules, TheMailProgramBoxSplitsIntoProgramAndArguments)
     } cases[] = {
         {"C:\\mail\\mailer.exe -check", MailerSplit::Accepted, "C:\\mail\\mailer.exe", "-check"},
         {"C:\\mail\\mailer.exe ", MailerSplit::Accepted, "C:\\mail\\mailer.exe", ""},
-        {"C:\\mail\\mailer.exe/a", MailerSplit::Accepted, "C:\\mail\\mailer.exe", "a"},
+        {"C:\\mail\\mailer.exe/a", MailerSplit::NoProgram, "C:\\old.exe", "-old"},  // ".exe" must end the path
         {"C:\\Program Files\\m.exe  -x", MailerSplit::Accepted, "C:\\Program Files\\m.exe", " -x"},
-        {"C:\\tools\\a.exe.d\\m.exe -x", MailerSplit::Accepted, "C:\\tools\\a.exe", "d\\m.exe -x"},
+        {"C:\\tools\\a.exe.d\\m.exe -x", MailerSplit::Accepted, "C:\\tools\\a.exe.d\\m.exe", "-x"},
         {"C:\\Mail\\Mailer.eXe -x", MailerSplit::Accepted, "C:\\Mail\\Mailer.eXe", "-x"},
         {"C:\\ソフト\\メール.exe -受信", MailerSplit::Accepted, "C:\\ソフト\\メール.exe", "-受信"},
-        {"C:\\m.exeあいう", MailerSplit::Accepted, "C:\\m.exe", "いう"},
+        {"C:\\m.exeあいう", MailerSplit::NoProgram, "C:\\old.exe", "-old"},
         // The search steps over characters: the '.' after a lead byte is its second half.
-        {"C:\\x\x83.exe\\m.exe -y", MailerSplit::Accepted, "C:\\x\x83.exe\\m.exe", "-y"},
+        {"C:\\x\x83.exe -y", MailerSplit::NoProgram, "C:\\old.exe", "-old"},
         {"\"C:\\Program Files\\m.exe\" -check", MailerSplit::Accepted, "C:\\Program Files\\m.exe", "-check"},
         {"\"C:\\m.exe\"-x", MailerSplit::Accepted, "C:\\m.exe", "-x"},
         {"\"C:\\a.exe.d\\M.EXE\" -x", MailerSplit::Accepted, "C:\\a.exe.d\\M.EXE", "-x"},
         {"\"C:\\Program Files\\m.exe -x", MailerSplit::Accepted, "C:\\Program Files\\m.exe", "-x"},
-        {"", MailerSplit::NoProgram, "", ""},
-        {"notepad", MailerSplit::NoProgram, "", ""},
-        {"\"C:\\run.bat\" -x.exe", MailerSplit::NoProgram, "", ""},
+        {"", MailerSplit::Accepted, "", ""},  // clears the mail program
+        {"notepad", MailerSplit::NoProgram, "C:\\old.exe", "-old"},
+        {"\"\" C:\\m.exe", MailerSplit::NoProgram, "C:\\old.exe", "-old"},
+        {"\"C:\\tools\\run.bat\" -x.exe", MailerSplit::Accepted, "C:\\tools\\run.bat", "-x.exe"},  // any kind, quoted
         {p259 + " " + a255, MailerSplit::Accepted, p259, a255},
         {p260, MailerSplit::TooLong, "C:\\old.exe", "-old"},
         {"\"" + p260 + "\"", MailerSplit::TooLong, "C:\\old.exe", "-old"},
@@ -252,6 +254,15 @@ TEST(SheetRules, TheMailProgramBoxSplitsIntoProgramAndArguments)
         EXPECT_EQ(SplitMailerText(c.text.c_str(), exec, sizeof exec, para, sizeof para), c.result) << c.text;
         EXPECT_EQ(exec, c.exec) << c.text;
         EXPECT_EQ(para, c.para) << c.text;
+    }
+    // What the box shows splits back into the same program: quoted when it would not otherwise.
+    const std::pair<const char *, const char *> joins[] = {{"C:\\Program Files\\m.exe", "C:\\Program Files\\m.exe -x"},
+                                                           {"C:\\tools\\run.bat", "\"C:\\tools\\run.bat\" -x"},
+                                                           {"C:\\a.exe b\\m.exe", "\"C:\\a.exe b\\m.exe\" -x"}};
+    for (auto [exec, shown] : joins) {
+        char text[kMailerTextSize];
+        JoinMailerText(exec, "-x", text, sizeof text);
+        EXPECT_STREQ(text, shown);
     }
 }
 
@@ -269,18 +280,21 @@ TEST(Sntp, ServerTextSplitsAtTheFirstColonAndReadsThePortLikeAtoi)
 {
     const struct {
         std::string text, host;
-        int port;  // -1: refused
+        int port;  // -1: refused with the line below
+        const char *error = nullptr;
     } cases[] = {
         {"ntp.example.jp", "ntp.example.jp", 123}, {"192.0.2.1:10123", "192.0.2.1", 10123}, {"host:", "host", 0},
         {"host:42ab", "host", 42}, {"host:65659", "host", 123}, {"host:-1", "host", 65535},
         {"host:1234567", "host", 1234567 & 0xFFFF}, {"host:10123:5", "host", 10123}, {":123", "", 123},
-        {"host:12345678", "", -1},  // a port text that does not fit its 8 bytes
-        {std::string(255, 'h') + ":1", std::string(255, 'h'), 1}, {std::string(256, 'h'), "", -1},
+        {"host:12345678", "", -1, "Error: NTPサーバのポート番号が正しくありません\r\n"},  // it does not fit 8 bytes
+        {std::string(255, 'h') + ":1", std::string(255, 'h'), 1},
+        {std::string(256, 'h'), "", -1, "Error: ホストアドレス取得失敗\r\n"},
     };
     for (const auto &c : cases) {
         char host[256] = "";
         uint16_t port = 1;
-        EXPECT_EQ(SplitServerText(c.text.c_str(), host, sizeof host, &port), c.port >= 0) << c.text;
+        const char *refused = SplitServerText(c.text.c_str(), host, sizeof host, &port);
+        EXPECT_STREQ(refused != nullptr ? refused : "", c.error != nullptr ? c.error : "") << c.text;
         if (c.port >= 0) {
             EXPECT_EQ(host, c.host);
             EXPECT_EQ(port, c.port) << c.text;

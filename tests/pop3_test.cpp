@@ -92,7 +92,7 @@ std::vector<Transcript> Transcripts()
         // Its line feed opens the third 1024-byte receive, and the next reply follows at once.
         {"an overlong line is cut and does not poison the next reply", OverlongGreeting(),
          "USER u\r\nPASS p\r\nSTAT\r\nQUIT\r\n",
-         {kConnect, "[recv] +OK " + std::string(1003 - 11, 'g'), "[send] USER u\r\n", "[recv] +OK user\r\n",
+         {kConnect, "[recv] +OK " + std::string(1003 - 13, 'g') + "\r\n", "[send] USER u\r\n", "[recv] +OK user\r\n",
           "[send] PASS *\r\n", "[recv] +OK logged in\r\n", "[send] STAT\r\n", "[recv] +OK 4 44\r\n", "[send] QUIT\r\n",
           "[recv] +OK bye\r\n"},
          4},
@@ -280,24 +280,32 @@ TEST(Pop3, WithoutAPlatformTlsNothingButStlsIsSent)
     }
 }
 #else
-// TLS through SChannel against the Dovecot fixture's TLS side. The run's CA is trusted by this
-// process only: what is added to the root store through the API stays in its memory.
+// TLS through SChannel against the Dovecot fixture's TLS side. The run's CA is trusted in the
+// tests' own Wine prefix, where crypt32 builds the user's root store from the registry, before
+// this process first asks for a chain; the test removes it again at its end.
 class Tls : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
         std::ifstream file(FixturePath("dovecot/ca.pem"), std::ios::binary);
         std::string pem((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-        BYTE der[4096];
-        DWORD length = sizeof der;
-        if (!CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, der, &length,
-                                  nullptr, nullptr))
+        DWORD blob[1024] = {32, 1};  // the certificate property, its encoding, its length, the DER
+        DWORD length = sizeof blob - 12;
+        BYTE hash[20];
+        DWORD hashLength = sizeof hash;
+        if (!CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
+                                  reinterpret_cast<BYTE *>(blob + 3), &length, nullptr, nullptr) ||
+            !CryptHashCertificate(0, CALG_SHA1, 0, reinterpret_cast<BYTE *>(blob + 3), length, hash, &hashLength))
             return;
-        HCERTSTORE root = CertOpenSystemStoreA(0, "ROOT");
-        CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, der, length, CERT_STORE_ADD_REPLACE_EXISTING, &ca_);
-        CertCloseStore(root, 0);
+        blob[2] = length;
+        char name[41];
+        for (int i = 0; i < 20; i++)
+            snprintf(name + 2 * i, 3, "%02X", hash[i]);
+        key_ = std::string("Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\") + name;
+        trusted_ = RegSetKeyValueA(HKEY_CURRENT_USER, key_.c_str(), "Blob", REG_BINARY, blob, length + 12) == 0;
     }
-    void SetUp() override { ASSERT_NE(ca_, nullptr) << "the run's CA could not be trusted"; }
+    static void TearDownTestSuite() { RegDeleteKeyA(HKEY_CURRENT_USER, key_.c_str()); }
+    void SetUp() override { ASSERT_TRUE(trusted_) << "the run's CA could not be trusted"; }
     static int Check(const std::string &host, int mode, int port = 0, bool apop = false)
     {
         UseAccount(host, port != 0 ? port : DovecotPort(mode == 2), TestMailbox().user, TestMailbox().password, apop);
@@ -307,9 +315,11 @@ protected:
         NetTimeoutMs = kDefaultNetTimeoutMs;
         return result;
     }
-    static PCCERT_CONTEXT ca_;
+    static std::string key_;
+    static bool trusted_;
 };
-PCCERT_CONTEXT Tls::ca_ = nullptr;
+std::string Tls::key_;
+bool Tls::trusted_ = false;
 
 bool StartsWith(const std::string &text, const std::string &start) { return text.rfind(start, 0) == 0; }
 
@@ -338,6 +348,7 @@ TEST_F(Tls, CertificatesThatMustBeRefused)
         {"127.0.0.2", "[system] Error: サーバーの証明書は信頼された発行元のものではありません\r\n"},  // self-signed
         {"127.0.0.1", "[system] Error: サーバーの証明書の名前がPOP3サーバ名と一致しません\r\n"},  // no SNI: another name
         {"127.0.0.3", "[system] Error: サーバーの証明書の有効期限が切れています\r\n"},
+        {"127.0.0.4", "[system] Error: サーバーの証明書は信頼された発行元のものではありません\r\n"},  // issuer not sent
     };
     for (auto [host, error] : cases)
         for (int mode : {1, 2}) {
@@ -349,14 +360,21 @@ TEST_F(Tls, CertificatesThatMustBeRefused)
 
 TEST_F(Tls, NothingButStlsCrossesInPlainText)
 {
-    {
-        // Plain text where the handshake was due: no login, only a TLS hello went out.
-        FaultServer server({Send("+OK plain text here\r\n"), ReadLine(), Hang()});
-        EXPECT_EQ(Check("127.0.0.1", 2, server.Port()), -1);
-        std::string hello = server.Received();
+    // Plain text where the handshake's reply was due ends the check at once: no login, only a
+    // TLS hello went out.
+    for (int mode : {1, 2}) {
+        Script plain = {Send("+OK plain text here\r\n"), Pause(200), Send("-ERR no TLS here\r\n"), ReadLine(), Hang()};
+        if (mode == 1)
+            plain.insert(plain.begin() + 1, {ReadLine(), Send("+OK begin\r\n")});
+        FaultServer server(plain);
+        uint64_t start = NetClockMs();
+        EXPECT_EQ(Check("127.0.0.1", mode, server.Port()), -1);
+        EXPECT_LT(NetClockMs() - start, 2000u) << "TLSM " << mode;
+        WaitUntil([&] { return server.Received().size() > (mode == 1 ? 6u : 0u); }, 2000);  // it reads on its own
+        std::string hello = server.Received().substr(mode == 1 ? 6 : 0);
         ASSERT_FALSE(hello.empty());
         EXPECT_EQ(hello[0], '\x16') << "not a TLS handshake record";
-        EXPECT_TRUE(StartsWith(LoggedLines().back(), "[system] Error: TLSのハンドシェイク")) << LoggedLines().back();
+        EXPECT_TRUE(StartsWith(LoggedLines().back(), "[system] Error: TLSのハンドシェイクに失敗しました")) << mode;
     }
     // Through a relay to the real server: the password never crosses in any form we sent.
     SetMailboxCount(2);

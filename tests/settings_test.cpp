@@ -6,6 +6,7 @@
 #include <string>
 
 #include "settings/settings.h"
+#include "shell/log.h"
 #include "shell/text.h"
 #include "tests/support/harness.h"
 
@@ -36,16 +37,17 @@ TEST_F(SettingsTest, LoadingWithoutAKeyKeepsTheDefaultsAndCreatesNothing)
 TEST_F(SettingsTest, EachGroupWritesItsOwnValuesAtFullWidth)
 {
     const std::pair<void (*)(), std::string> groups[] = {
-        {SaveBasicSettings, "POP3 USER PASS TIME "},
-        {SaveDetailSettings, "EXEC PARA PORT APOP STCH DCHK DMAL ALLM OLDM TLSM "},
+        // The password goes with PENC and EPAS, whichever group writes one of them.
+        {SaveBasicSettings, "POP3 USER PASS TIME PENC EPAS "},
+        {SaveDetailSettings, "PASS EXEC PARA PORT APOP STCH DCHK DMAL ALLM OLDM TLSM PENC EPAS "},
         {SaveNtpSettings, "NTPS "},
-        {SaveAllSettings, "POP3 USER PASS EXEC PARA PORT TIME APOP STCH DCHK DMAL ALLM OLDM NTPS TLSM "},
+        {SaveAllSettings, "POP3 USER PASS EXEC PARA PORT TIME APOP STCH DCHK DMAL ALLM OLDM NTPS TLSM PENC EPAS "},
     };
     // Texts at their field's whole width, an empty one too; numbers in four bytes.
     const std::pair<const char *, std::string> values[] = {
         {"POP3", "T256"}, {"USER", "T64"}, {"PASS", "T64"}, {"EXEC", "T260"}, {"PARA", "T256"}, {"PORT", "N4"},
         {"TIME", "N4"},   {"APOP", "N4"},  {"STCH", "N4"},  {"DCHK", "N4"},   {"DMAL", "N4"},   {"ALLM", "N4"},
-        {"OLDM", "N4"},   {"NTPS", "T256"}, {"TLSM", "N4"}};
+        {"OLDM", "N4"},   {"NTPS", "T256"}, {"TLSM", "N4"}, {"PENC", "N4"}, {"EPAS", "T0"}};
     for (const auto &[save, names] : groups) {
         ClearStore();
         save();
@@ -96,6 +98,39 @@ TEST_F(SettingsTest, OddStoredValuesNeverOverrunOrMixWithAField)
     EXPECT_EQ(Settings.PORT, 110);
     EXPECT_EQ(Settings.ALLM, 9);
     EXPECT_EQ(Settings.DCHK, 1);  // absent: the default
+}
+
+// The password protected for the user when asked: PASS empty, EPAS not showing it. A shortened
+// password leaves nothing of the old one behind.
+TEST_F(SettingsTest, ThePasswordIsStoredProtectedWhenAskedAndNothingOfAnOldOneStays)
+{
+    CopyText(Settings.PASS, sizeof Settings.PASS, "abcdef");
+    SaveBasicSettings();
+    CopyText(Settings.PASS, sizeof Settings.PASS, "xy");
+    SaveBasicSettings();
+    EXPECT_EQ(ReadStored("PASS").bytes, "xy" + std::string(62, '\0'));
+    Settings.PENC = 1;
+    SaveDetailSettings();
+    EXPECT_EQ(ReadStored("PASS").bytes, std::string(64, '\0'));
+    std::string sealed = ReadStored("EPAS").bytes;
+    EXPECT_GT(sealed.size(), 2u);
+    EXPECT_EQ(sealed.find("xy"), std::string::npos);
+    ResetSettings();
+    LoadSettings();
+    EXPECT_STREQ(Settings.PASS, "xy");
+    // Bytes that cannot be read here (another user, another machine): no password, and a word why.
+    PutStored("EPAS", false, sealed.substr(0, sealed.size() / 2));
+    InitLogRing();
+    ResetSettings();
+    LoadSettings();
+    EXPECT_STREQ(Settings.PASS, "");
+    EXPECT_EQ(LoggedLines(), Lines{"[system] Error: 保存されたパスワードを復号できません。パスワードをもう一度設定してください\r\n"});
+    // Turned off again: the password is back in PASS, EPAS empty.
+    CopyText(Settings.PASS, sizeof Settings.PASS, "xy");
+    Settings.PENC = 0;
+    SaveAllSettings();
+    EXPECT_EQ(ReadStored("PASS").bytes, "xy" + std::string(62, '\0'));
+    EXPECT_EQ(ReadStored("EPAS").bytes, "");
 }
 
 // A key from a version without encryption loads as before and gains TLSM at the next save.

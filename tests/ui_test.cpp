@@ -222,6 +222,7 @@ TEST_F(Ui, TheSheetOpensCentredSyncsAndCancelWritesNothing)
 TEST_F(Ui, OkWritesTheGroupOfEachPageThatWasOpened)
 {
     CopyText(Settings.USER, sizeof Settings.USER, "旧ユーザー");
+    CopyText(Settings.PASS, sizeof Settings.PASS, "s3cret");
     CopyText(Settings.EXEC, sizeof Settings.EXEC, "C:\\old\\mail.exe");
     CopyText(Settings.PARA, sizeof Settings.PARA, "-x");
     Settings.TIME = 7;
@@ -249,27 +250,41 @@ TEST_F(Ui, OkWritesTheGroupOfEachPageThatWasOpened)
         EXPECT_FALSE(Checked(page, IDC_TLS_IMPLICIT) || Checked(page, IDC_DCHK));  // two radio groups
         Type(page, IDC_PORT, "995");
         Click(page, IDC_STCH);
-        Type(page, IDC_MAILER, "\"C:\\Program Files\\Mail\\MAILER.EXE\" /check");
+        Click(page, IDC_PENC);  // Windows' own data protection, under Wine too
+        Type(page, IDC_MAILER, "\"C:\\Program Files\\Mail\\run.cmd\" /check");
         Press(sheet, PSBTN_OK);
     });
     const std::pair<const char *, int32_t> numbers[] = {{"PORT", 995}, {"APOP", 0}, {"STCH", 1}, {"DCHK", 0},
-                                                        {"DMAL", 1},   {"ALLM", 4}, {"TLSM", 1}};
+                                                        {"DMAL", 1},   {"ALLM", 4}, {"TLSM", 1}, {"PENC", 1}};
     for (auto [name, value] : numbers)
         EXPECT_EQ(StoredNumber(name), value) << name;
-    EXPECT_EQ(StoredText("EXEC"), "C:\\Program Files\\Mail\\MAILER.EXE");
+    EXPECT_EQ(StoredText("EXEC"), "C:\\Program Files\\Mail\\run.cmd");
     EXPECT_EQ(StoredText("PARA"), "/check");
+    EXPECT_EQ(StoredText("PASS"), "");
+    EXPECT_GT(ReadStored("EPAS").bytes.size(), 16u);
+    ResetSettings();
+    LoadSettings();
+    EXPECT_STREQ(Settings.PASS, "s3cret");
 
-    // A text that names no program: page 2 writes nothing; memory keeps what it took in.
+    // A text that cannot be split keeps the sheet open on its page, says why and writes nothing.
     ClearStore();
     RunSheet([](HWND sheet) {
         HWND page = Page(sheet, 1);
         Type(page, IDC_PORT, "70000");
         Type(page, IDC_MAILER, "mailer -x");
         Press(sheet, PSBTN_OK);
+        HWND box = WaitDialog("メールソフトの登録");
+        ASSERT_NE(box, nullptr);
+        EXPECT_NE(WindowText(GetDlgItem(box, 0xFFFF)).find("\".exe\""), std::string::npos);
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+        EXPECT_TRUE(WaitUntil([] { return FindDialog("メールソフトの登録") == nullptr; }));
+        EXPECT_EQ(reinterpret_cast<HWND>(SendMessageA(sheet, PSM_GETCURRENTPAGEHWND, 0, 0)), page);
+        Type(page, IDC_MAILER, "");  // an empty box clears the mail program
+        Press(sheet, PSBTN_OK);
     });
-    EXPECT_FALSE(ReadStored("PORT").present);
-    EXPECT_TRUE(ReadStored("TIME").present);
-    EXPECT_EQ(Settings.PORT, 70000);
+    EXPECT_EQ(StoredNumber("PORT"), 70000);
+    EXPECT_EQ(StoredText("EXEC"), "");
+    EXPECT_EQ(StoredText("PARA"), "");
 }
 
 // A key from the keyboard, to the window of the foreground that has the focus.

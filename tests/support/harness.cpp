@@ -493,7 +493,9 @@ FaultUdpServer::FaultUdpServer(std::vector<UdpReply> replies) : replies_(std::mo
             request_.assign(buffer, n > 0 ? static_cast<size_t>(n) : 0);
             requestPort_ = ntohs(client.sin_port);
         }
-        for (const UdpReply &reply : replies_) {
+        for (UdpReply reply : replies_) {
+            if (reply.echo && reply.bytes.size() >= 32 && n >= 48)
+                reply.bytes.replace(24, 8, buffer + 40, 8);
             sendto(sockets_[reply.source], reply.bytes.data(), static_cast<int>(reply.bytes.size()), 0,
                    reinterpret_cast<sockaddr *>(&client), sizeof client);
             SleepUnless(stop_, 20);  // datagrams on loopback keep their order; this only spreads them out

@@ -119,10 +119,12 @@ private:
 };
 
 // A scripted SNTP peer: it takes one request and answers it with each datagram of its script,
-// from its own socket or a decoy's (127.0.0.1 at another port, 127.0.0.2 at its port).
+// from its own socket or a decoy's (127.0.0.1 at another port, 127.0.0.2 at its port). A reply
+// carries the request's transmit timestamp as its originate timestamp, unless echo is false.
 struct UdpReply {
     enum Source { Server, OtherPort, OtherAddress } source;
     std::string bytes;
+    bool echo = true;
 };
 // A 48-byte server reply with these fields; every other byte is zero.
 std::string SntpReply(uint32_t seconds, uint32_t fraction = 0, int leap = 0, int mode = 4, int stratum = 2);
