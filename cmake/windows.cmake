@@ -17,6 +17,9 @@ pollwick_product_flags(pollwick_win)
 target_link_libraries(pollwick_win PUBLIC wsock32 secur32 crypt32 advapi32 comctl32 comdlg32 winmm shell32)
 
 add_executable(pollwick WIN32 shell/main.cpp resources/pollwick.rc resources/version.rc)
+# The resource compiler does not tell the build which pictures the script takes in.
+file(GLOB POLLWICK_ICONS ${PROJECT_SOURCE_DIR}/resources/icons/*.ico)
+set_source_files_properties(resources/pollwick.rc PROPERTIES OBJECT_DEPENDS "${POLLWICK_ICONS}")
 pollwick_product_flags(pollwick)
 target_link_libraries(pollwick PRIVATE pollwick_win)
 
