@@ -45,8 +45,10 @@ INT_PTR CALLBACK LogDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {
     switch (message) {
     case WM_INITDIALOG:
-        refreshPosted = false;
         PlaceAtWorkAreaCorner(dialog);
+        // Lines written before the window existed (a password that could not be read, say) show
+        // from the start.
+        refreshPosted = PostMessageA(dialog, WM_LOGUPDATED, 0, 0) != 0;
         return FALSE;
     case WM_SHOWWINDOW:
         SetFocus(GetDlgItem(dialog, IDOK));

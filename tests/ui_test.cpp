@@ -309,7 +309,11 @@ TEST_F(Ui, HelpShowsAtTheMouseUntilAKeyAClickOrTheFocusMoves)
         auto f1 = [&](HWND page, int id) {
             SendMessageA(page, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(page, id)), TRUE);
             SetForegroundWindow(sheet);
-            SetCursorPos(400, 300);
+            SetCursorPos(400, 300);  // the X server moves the pointer in its own time
+            WaitUntil([] {
+                POINT at;
+                return GetCursorPos(&at) && at.x == 400 && at.y == 300;
+            });
             PressKey(VK_F1);
             return WaitUntil([] { return Popup() != nullptr; });
         };
