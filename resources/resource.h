@@ -47,6 +47,7 @@
 #define IDC_STCH 3102
 #define IDC_DCHK 3103
 #define IDC_DMAL 3104
+#define IDC_NTFY 3109
 #define IDC_POP3_LABEL 4000
 #define IDC_USER_LABEL 4001
 #define IDC_PASS_LABEL 4002

@@ -11,7 +11,7 @@ namespace {
 constexpr SettingsRecord kDefaults = {
     .POP3 = "", .USER = "", .PASS = "", .EXEC = "", .PARA = "",
     .PORT = 110, .TIME = 5, .APOP = 0, .STCH = 0, .DCHK = 1, .DMAL = 0, .ALLM = 0, .OLDM = 0,
-    .NTPS = "jp.pool.ntp.org", .TLSM = 0, .PENC = 0, .SheetOpen = 0,
+    .NTPS = "jp.pool.ntp.org", .TLSM = 0, .PENC = 0, .NTFY = 1, .SheetOpen = 0,
 };
 }  // namespace
 
@@ -34,19 +34,20 @@ constexpr Field kFields[] = {
     TEXT_FIELD(POP3),   TEXT_FIELD(USER),   TEXT_FIELD(PASS),   TEXT_FIELD(EXEC),   TEXT_FIELD(PARA),
     NUMBER_FIELD(PORT), NUMBER_FIELD(TIME), NUMBER_FIELD(APOP), NUMBER_FIELD(STCH), NUMBER_FIELD(DCHK),
     NUMBER_FIELD(DMAL), NUMBER_FIELD(ALLM), NUMBER_FIELD(OLDM), TEXT_FIELD(NTPS),   NUMBER_FIELD(TLSM),
-    NUMBER_FIELD(PENC),
+    NUMBER_FIELD(PENC), NUMBER_FIELD(NTFY),
 };
 
 #undef TEXT_FIELD
 #undef NUMBER_FIELD
 
-enum FieldIndex { POP3, USER, PASS, EXEC, PARA, PORT, TIME, APOP, STCH, DCHK, DMAL, ALLM, OLDM, NTPS, TLSM, PENC };
+enum FieldIndex { POP3, USER, PASS, EXEC, PARA, PORT, TIME, APOP, STCH, DCHK, DMAL, ALLM, OLDM, NTPS, TLSM, PENC, NTFY };
 
-// A key written before TLSM and PENC existed lacks them and loads as before: they keep their defaults.
-constexpr FieldIndex kAll[] = {POP3, USER, PASS, EXEC, PARA, PORT, TIME, APOP,
-                               STCH, DCHK, DMAL, ALLM, OLDM, NTPS, TLSM, PENC};
+// A key written before TLSM, PENC and NTFY existed lacks them and loads as before: they keep their
+// defaults.
+constexpr FieldIndex kAll[] = {POP3, USER, PASS, EXEC, PARA, PORT, TIME, APOP, STCH,
+                               DCHK, DMAL, ALLM, OLDM, NTPS, TLSM, PENC, NTFY};
 constexpr FieldIndex kBasic[] = {POP3, USER, PASS, TIME};
-constexpr FieldIndex kDetail[] = {EXEC, PARA, PORT, APOP, STCH, DCHK, DMAL, ALLM, OLDM, TLSM, PENC};
+constexpr FieldIndex kDetail[] = {EXEC, PARA, PORT, APOP, STCH, DCHK, DMAL, ALLM, OLDM, TLSM, PENC, NTFY};
 constexpr FieldIndex kNtp[] = {NTPS};
 
 // The protected password, a value of its own beside PASS.

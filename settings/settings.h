@@ -21,6 +21,7 @@ struct SettingsRecord {
     char NTPS[256];  // NTP server, "host" or "host:port"
     int32_t TLSM;    // 0 plain POP3, 1 STLS after the greeting, 2 TLS from the connect (POP3S)
     int32_t PENC;    // the password is stored protected (in EPAS) instead of in PASS
+    int32_t NTFY;    // a notification from the icon when new mail arrives
     int32_t SheetOpen;  // 1 while the settings sheet is open; never stored
 };
 
@@ -43,5 +44,5 @@ void SaveAllSettings();
 void SaveBasicSettings();   // POP3, USER, PASS, TIME
 // Whenever PASS or PENC is written, so is the other and EPAS: with PENC set, PASS is written empty
 // and EPAS holds the password protected; without it, EPAS is written empty.
-void SaveDetailSettings();  // EXEC, PARA, PORT, APOP, STCH, DCHK, DMAL, ALLM, OLDM, TLSM, PENC
+void SaveDetailSettings();  // EXEC, PARA, PORT, APOP, STCH, DCHK, DMAL, ALLM, OLDM, TLSM, PENC, NTFY
 void SaveNtpSettings();     // NTPS

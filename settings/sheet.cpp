@@ -34,6 +34,7 @@ const HelpText kDetailHelp[] = {
     {IDC_MAILER, "外部メールソフトの実行ファイル名を入力してください\r（引数も有効です）"},
     {IDC_APOP, "パスワードを暗号化して送ります\r（サーバがAPOP認証に対応している場合のみ有効）"},
     {IDC_STCH, "Pollwick の起動と同時にメールチェックを行います"},
+    {IDC_NTFY, "新しいメールが届いたとき\rタスクトレイのアイコンから通知を表示します"},
     {IDC_DCHK, "タスクトレイのアイコンをダブルクリックした時\r直ちにメールチェックを行います"},
     {IDC_DMAL, "タスクトレイのアイコンをダブルクリックした時\r外部メールソフトを起動します"},
     {IDC_TLS_NONE, "暗号化せずに通信します\r（パスワードもそのまま流れます）"},
@@ -175,6 +176,7 @@ INT_PTR CALLBACK DetailPageProc(HWND page, UINT message, WPARAM wParam, LPARAM l
         SetCheck(page, IDC_DCHK, Settings.DCHK);
         SetCheck(page, IDC_DMAL, Settings.DMAL);
         SetCheck(page, IDC_PENC, Settings.PENC != 0 ? 1 : 0);
+        SetCheck(page, IDC_NTFY, Settings.NTFY != 0 ? 1 : 0);
         // A value no version wrote shows as no choice and stays as it is unless one is made.
         for (int32_t mode = 0; mode < 3; mode++)
             SetCheck(page, kTlsButtons[mode], Settings.TLSM == mode ? 1 : 0);
@@ -210,6 +212,7 @@ INT_PTR CALLBACK DetailPageProc(HWND page, UINT message, WPARAM wParam, LPARAM l
         Settings.DCHK = IsChecked(page, IDC_DCHK);
         Settings.DMAL = IsChecked(page, IDC_DMAL);
         Settings.PENC = IsChecked(page, IDC_PENC);
+        Settings.NTFY = IsChecked(page, IDC_NTFY);
         for (int32_t mode = 0; mode < 3; mode++)
             if (IsChecked(page, kTlsButtons[mode]))
                 Settings.TLSM = mode;

@@ -150,6 +150,7 @@ void OnTrayNotify(HWND window, UINT mouseMessage)
         SetTrayIcon(window, &TrayIcon, AcknowledgeMail(&Settings.ALLM, &Settings.OLDM));
         break;
     case WM_LBUTTONDBLCLK:
+    case NIN_BALLOONUSERCLICK:  // a click on the new-mail notification does the same
         if (Settings.SheetOpen == 1)
             break;
         switch (DoubleClickAction(Settings.DCHK, Settings.DMAL, Settings.EXEC)) {
@@ -218,6 +219,12 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_POWERBROADCAST:
         OnPowerBroadcast(window, wParam);
         return TRUE;
+    case WM_DISPLAYCHANGE:
+    case WM_DPICHANGED:
+    case WM_SETTINGCHANGE:
+        // The small-icon size may have changed with the screen or its scaling.
+        SetTrayIcon(window, &TrayIcon, TrayIconId);
+        return DefWindowProcA(window, message, wParam, lParam);
     default:
         // A new shell has an empty notification area: the record still holds the picture and
         // tooltip on show.
@@ -235,8 +242,9 @@ ATOM RegisterMainWindowClass(HINSTANCE instance)
     windowClass.style = CS_HREDRAW | CS_VREDRAW;
     windowClass.lpfnWndProc = MainWindowProc;
     windowClass.hInstance = instance;
-    windowClass.hIconSm = static_cast<HICON>(
-        LoadImageA(instance, MAKEINTRESOURCEA(IDI_PROGRAM), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
+    windowClass.hIconSm = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(IDI_PROGRAM), IMAGE_ICON,
+                                                        GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
+                                                        LR_DEFAULTCOLOR));
     windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
     windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
     windowClass.lpszClassName = kClassName;

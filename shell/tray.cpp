@@ -12,18 +12,22 @@
 NOTIFYICONDATAA TrayIcon;
 int TrayIconId;
 int MailBeepCount;
+int NotificationCount;
 
 namespace {
 
 HICON LoadTrayPicture(HWND window, int iconId)
 {
+    // 16 pixels at 100 %, 20, 24 or 32 on a scaled screen (the program is DPI aware): each size is
+    // drawn for itself, so nothing is stretched.
     auto module = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(window, GWLP_HINSTANCE));
-    return static_cast<HICON>(LoadImageA(module, MAKEINTRESOURCEA(iconId), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
+    return static_cast<HICON>(LoadImageA(module, MAKEINTRESOURCEA(iconId), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                         GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
 }
 
 void FillRecord(HWND window, NOTIFYICONDATAA *icon, HICON picture)
 {
-    icon->cbSize = NOTIFYICONDATAA_V1_SIZE;
+    icon->cbSize = NOTIFYICONDATAA_V2_SIZE;
     icon->hIcon = picture;
     icon->hWnd = window;
     icon->uCallbackMessage = WM_TRAYNOTIFY;
@@ -38,6 +42,19 @@ void PlayMailBeep()
 {
     MailBeepCount++;
     PlaySoundA("mailbeep", nullptr, SND_ALIAS);
+}
+
+// A balloon from the icon (a toast on Windows 10 and 11), silent: the sound has just played.
+void ShowNewMailNotification(NOTIFYICONDATAA *icon, int32_t allm, int32_t oldm)
+{
+    NOTIFYICONDATAA note = *icon;
+    note.uFlags = NIF_INFO;
+    CopyText(note.szInfoTitle, sizeof note.szInfoTitle, "Pollwick");
+    FormatText(note.szInfo, sizeof note.szInfo, "新着メールが %d 件あります (全 %d 件)", static_cast<int>(allm - oldm),
+               static_cast<int>(allm));
+    note.dwInfoFlags = NIIF_INFO | NIIF_NOSOUND;
+    NotificationCount++;
+    Shell_NotifyIconA(NIM_MODIFY, &note);
 }
 
 }  // namespace
@@ -85,6 +102,9 @@ void RunCheckCycle(HWND window, NOTIFYICONDATAA *icon)
     Settings.OLDM = outcome.oldm;
     SetTrayIcon(window, icon, outcome.icon);
     Settings.ALLM = outcome.allm;
-    if (outcome.mailBeep)
+    if (outcome.mailBeep) {
         PlayMailBeep();
+        if (Settings.NTFY != 0)
+            ShowNewMailNotification(icon, outcome.allm, outcome.oldm);
+    }
 }

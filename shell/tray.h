@@ -4,14 +4,19 @@
 #include <windows.h>
 #include <shellapi.h>
 
-// The icon record in its first, 88-byte form, which every version of the shell accepts.
+// The icon record in its second form (the shells since Windows 2000 take it), for the new-mail
+// notification; the tooltip keeps the 64 bytes of the first.
 extern NOTIFYICONDATAA TrayIcon;
 
-// Picture now shown, and how often the new-mail sound was played (for the curious and the tests).
+// Picture now shown, and how often the new-mail sound was played and the notification shown
+// (for the curious and the tests).
 extern int TrayIconId;
 extern int MailBeepCount;
+extern int NotificationCount;
 
 void AddTrayIcon(HWND window, NOTIFYICONDATAA *icon);
+// Shows the picture at the size the shell gives small icons on this screen now: called again
+// after a change of display or scaling, it loads the one on show afresh.
 void SetTrayIcon(HWND window, NOTIFYICONDATAA *icon, int iconId);
 int ShowTrayMenu(HWND window);
 // Shows the checking picture, runs one POP3 session, moves the counts and shows the result.

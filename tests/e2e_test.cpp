@@ -4,10 +4,12 @@
 
 #include <windows.h>
 #include <prsht.h>
+#include <sddl.h>
 
 #include <string>
 
 #include "resources/resource.h"
+#include "settings/settings.h"
 #include "tests/support/harness.h"
 #include "tests/support/win_harness.h"
 
@@ -213,7 +215,24 @@ TEST_F(EndToEnd, MenuCommandsAndWhatTheyDoWhileTheSheetIsOpen)
         PostMessageA(program.Window(), WM_KEYDOWN, VK_DOWN, 0);
     PostMessageA(program.Window(), WM_KEYDOWN, VK_RETURN, 0);
     EXPECT_TRUE(WaitUntil([] { return IsWindowVisible(FindDialog("Pollwick ログ")) != FALSE; }));
-    Exit(program);
+
+    // With the key readable only, 終了 still ends the program: the save at exit says why it failed,
+    // and by then the icon has gone (removed by the program, not left for the shell to find).
+    HKEY key;
+    PSECURITY_DESCRIPTOR readOnly;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, WRITE_DAC, &key), ERROR_SUCCESS);
+    ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;;KR;;;WD)(A;;WDSD;;;WD)", SDDL_REVISION_1, &readOnly,
+                                                         nullptr);
+    RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, readOnly);
+    LocalFree(readOnly);
+    RegCloseKey(key);
+    program.Command(IDM_EXIT);
+    HWND box = WaitDialog("エラー:RegCreateKeyEx");
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(WindowText(GetDlgItem(box, 0xFFFF)), "エラーコード:5");
+    EXPECT_EQ(ShownPicture(), 0) << "the icon was still there while the settings were saved";
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(program.Ended(10000));
 }
 
 TEST_F(EndToEnd, ANewShellGetsTheIconBackAndWakingUpChecksAtOnce)
@@ -251,6 +270,20 @@ TEST_F(EndToEnd, ANewShellGetsTheIconBackAndWakingUpChecksAtOnce)
     PostMessageA(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
     EXPECT_TRUE(program.WaitForLog("[system] 設定終了： 5 分後に再接続します...\r\n"));
     EXPECT_EQ(program.Count(Connect()), 1u);
+    Exit(program);
+}
+
+TEST_F(EndToEnd, NewMailShowsANotificationAndItsClickDoesWhatADoubleClickDoes)
+{
+    StoreAccount(2, false);
+    Program program;
+    program.Command(IDM_CHECK);
+    std::string note;
+    EXPECT_TRUE(WaitUntil([&] { return !(note = BalloonText()).empty(); }, 8000)) << "no notification";
+    EXPECT_EQ(note, "新着メールが 2 件あります (全 2 件)");
+    // The shell tells of a click on it; a double click checks at once by default.
+    program.Tray(NIN_BALLOONUSERCLICK);
+    EXPECT_TRUE(WaitUntil([&] { return program.Count(Connect()) == 2; }, 10000));
     Exit(program);
 }
 

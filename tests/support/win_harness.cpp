@@ -111,6 +111,24 @@ int ShownPicture(POINT *centre)
     return 0;
 }
 
+namespace {
+BOOL CALLBACK MatchBalloon(HWND window, LPARAM data)
+{
+    char name[32];
+    GetClassNameA(window, name, sizeof name);
+    if (strcmp(name, "tooltips_class32") == 0 && IsWindowVisible(window) && (GetWindowLongA(window, GWL_STYLE) & 0x40))
+        *reinterpret_cast<HWND *>(data) = window;  // TTS_BALLOON
+    return TRUE;
+}
+}  // namespace
+
+std::string BalloonText()
+{
+    HWND balloon = nullptr;
+    EnumWindows(MatchBalloon, reinterpret_cast<LPARAM>(&balloon));
+    return balloon != nullptr ? WindowText(balloon) : "";
+}
+
 int ShownPictureSettled(int expected)
 {
     int shown = 0;
@@ -194,8 +212,10 @@ size_t Program::Count(const std::string &part) const
     return count;
 }
 
+bool Program::Ended(int ms) { return WaitForSingleObject(process_.hProcess, static_cast<DWORD>(ms)) == WAIT_OBJECT_0; }
+
 bool Program::Exit()
 {
     Command(IDM_EXIT);
-    return WaitForSingleObject(process_.hProcess, 10000) == WAIT_OBJECT_0;
+    return Ended(10000);
 }

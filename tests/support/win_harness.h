@@ -18,6 +18,8 @@ HWND WaitDialog(const char *caption, int ms = 10000);
 // process, to show the expected one.
 int ShownPicture(POINT *centre = nullptr);
 int ShownPictureSettled(int expected);
+// The text of the balloon the notification area shows, "" while it shows none.
+std::string BalloonText();
 
 // One running pollwick.exe (the one beside the test programs' folder); a test that ends early
 // still leaves no process behind.
@@ -32,6 +34,7 @@ public:
     bool WaitForLog(const std::string &part, int ms = 15000) const;
     size_t Count(const std::string &part) const;  // occurrences in the log
     bool Exit();                        // the menu's 終了; true once the process has ended
+    bool Ended(int ms);                 // true once the process has ended, waiting up to ms
 
 private:
     PROCESS_INFORMATION process_ = {};
