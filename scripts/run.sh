@@ -9,7 +9,15 @@ demo=0
 [ "${1:-}" = "--demo" ] && demo=1
 build=$top/build
 
-bash "$top/scripts/setup.sh"
+# wine-env.sh below sets LC_ALL=ja_JP.UTF-8 in this shell. A locale that setup.sh has only just
+# generated is not seen by a process that was already running (glibc opens the locale archive
+# once), so bash would warn that it cannot change to it: then the run goes on in a fresh shell.
+if [ -z "${POLLWICK_RUN_SET_UP:-}" ]; then
+  had_locale=0
+  locale -a 2>/dev/null | grep -i '^ja_JP\.utf-\?8$' >/dev/null && had_locale=1
+  bash "$top/scripts/setup.sh"
+  [ "$had_locale" = 1 ] || POLLWICK_RUN_SET_UP=1 exec bash "$top/scripts/run.sh" "$@"
+fi
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j "$(nproc)" --target windows
 exe=$build/windows/pollwick.exe

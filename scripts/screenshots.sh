@@ -2,8 +2,8 @@
 # The pictures of docs/, taken of the real program under Wine on an X server of their own:
 #   scripts/screenshots.sh [BUILD_DIR]     (the "docs" target of the build runs it)
 # A demo mailbox with three messages, one of them already seen; the program checks at start-up
-# and is then driven with the probe: the tray after the check, the log window, the menu, the
-# three settings pages, and the tray after a failed check.
+# and is then driven with the probe: the tray after the check and its new-mail notification, the
+# log window, the menu, the three settings pages, and the tray after a failed check.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$top/build}" && pwd)
@@ -11,6 +11,11 @@ work=$build/docs-shots
 exe=$build/windows/pollwick.exe
 probe() { wine "$build/windows/probe.exe" "$@"; }
 mkdir -p "$work"
+# The program's texts need code page 932, which Wine takes from this locale (wine-env.sh sets it).
+if ! locale -a 2>/dev/null | grep -i '^ja_JP\.utf-\?8$' >/dev/null; then
+  echo "screenshots: the ja_JP.UTF-8 locale is missing: scripts/setup.sh generates it" >&2
+  exit 1
+fi
 
 cleanup() {
   probe exit >/dev/null 2>&1 || true
@@ -44,10 +49,24 @@ shot() {
   import -display "$DISPLAY" -window root -crop "$2" +repage "$work/$1.png"
   convert "$work/$1.png" -scale "${3:-100}%" "$top/docs/$1.png"
 }
+# Waits for the end of a check: its last line in the log (whose window exists, hidden, from the start).
+checked() {
+  local text
+  for _ in $(seq 100); do
+    text=$(probe text 2>/dev/null | iconv -c -f CP932 -t UTF-8) || true
+    case $text in *分後に再接続します*) return 0 ;; esac
+    sleep 0.2
+  done
+  echo "screenshots: no check ended" >&2
+  return 1
+}
 wine "$exe" &
 probe wait 20
-sleep 4  # the check at start-up
+checked  # the check at start-up found two new messages
+sleep 0.5
 shot tray-new-mail 300x60+700+640 200
+sleep 3  # Wine's shell shows the notification about 2 s after it was asked for
+shot tray-notification 300x90+700+610 200
 probe log
 sleep 1
 shot demo-log 1000x700+0+0
@@ -82,6 +101,7 @@ sleep 2
 set_value STCH 1 REG_DWORD; set_value PORT 9 REG_DWORD; set_value TLSM 0 REG_DWORD
 wine "$exe" &
 probe wait 20
-sleep 3
+checked
+sleep 0.5
 shot tray-error 300x60+700+640 200
-echo "screenshots: docs/tray-new-mail.png docs/demo-log.png docs/tray-menu.png docs/settings-page{1,2,3}.png docs/tray-error.png"
+echo "screenshots: docs/tray-new-mail.png docs/tray-notification.png docs/demo-log.png docs/tray-menu.png docs/settings-page{1,2,3}.png docs/tray-error.png"

@@ -10,10 +10,20 @@ export WINEDLLOVERRIDES="mscoree,mshtml,winealsa.drv,winepulse.drv="
 
 # Makes the prefix if it is missing and sets it up: one virtual desktop with a taskbar, shared by
 # every program of the prefix; a crash ends a program with a backtrace instead of a dialog.
+# The Japanese Gothic faces are drawn with the IPA Gothic fonts (fonts-ipafont-gothic), each
+# proportional one with the proportional IPAPGothic: the dialogs' own "ＭＳ Ｐゴシック", and
+# "MS UI Gothic", which the property sheet's frame gets for "MS Shell Dlg". Without these Wine
+# falls back to the fixed-pitch IPAGothic for all of them, whose text runs past the labels' room;
+# and the sheet must measure its pages in the font they are drawn in, or it cuts their right side.
 wine_prefix_setup() {
   [ -f "$WINEPREFIX/system.reg" ] || wineboot -i
   wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
   wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f
   wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1000x700 /f
+  local face
+  for face in 'ＭＳ Ｐゴシック=IPAPGothic' 'MS PGothic=IPAPGothic' 'MS UI Gothic=IPAPGothic' \
+    'ＭＳ ゴシック=IPAGothic' 'MS Gothic=IPAGothic'; do
+    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "${face%%=*}" /d "${face#*=}" /f
+  done
   wineserver -w
 } >/dev/null 2>&1 </dev/null
