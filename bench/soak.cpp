@@ -2,9 +2,12 @@
 // between checks and every tenth check refused by a failing server. Its windows must stay as many
 // and the counts and the log must be right at the end; bench/soak.sh samples the Wine side in the
 // quiet moments it announces. Run on demand (docs/benchmarks.md).
+#include <winsock2.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
+#include <thread>
 #include <string>
 
 #include "resources/resource.h"
@@ -12,6 +15,57 @@
 #include "tests/support/win_harness.h"
 
 namespace {
+
+// Between the program and Dovecot: relays each connection, except the 5th of every 10, which it
+// refuses with a negative greeting as a failing server would.
+class Relay {
+public:
+    explicit Relay(int serverPort) : serverPort_(serverPort), listener_(ListenOnLoopback(&port_))
+    {
+        thread_ = std::thread([this] {
+            while (!stop_) {
+                intptr_t client = AcceptClient(listener_);
+                if (client == -1)
+                    continue;
+                if (++connections_ % 10 == 5) {
+                    const char refusal[] = "-ERR soak: this server is failing\r\n";
+                    send(client, refusal, sizeof refusal - 1, 0);
+                } else {
+                    Pump(client);
+                }
+                CloseTestSocket(client);
+            }
+        });
+    }
+    ~Relay()
+    {
+        stop_ = true;
+        thread_.join();
+        CloseTestSocket(listener_);
+    }
+    int Port() const { return port_; }
+    int Connections() const { return connections_; }
+
+private:
+    void Pump(intptr_t client)
+    {
+        intptr_t server = ConnectToLoopback(serverPort_);
+        char buffer[4096];
+        for (bool open = true; open && !stop_;)
+            for (intptr_t from : {client, server}) {
+                if (!open || !WaitReadable(from, 5))
+                    continue;
+                int n = recv(from, buffer, sizeof buffer, 0);
+                open = n > 0 && send(from == client ? server : client, buffer, n, 0) == n;
+            }
+        CloseTestSocket(server);
+    }
+    int serverPort_, port_ = 0;
+    intptr_t listener_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> connections_{0};
+    std::thread thread_;
+};
 
 BOOL CALLBACK CountOne(HWND window, LPARAM data)
 {
@@ -46,7 +100,7 @@ int Fail(const char *what)
 int main()
 {
     const int checks = std::stoi(Environment("POLLWICK_SOAK_CHECKS", "2000"));
-    Relay relay(DovecotPort(), 10);
+    Relay relay(DovecotPort());
     ClearStore();
     PutStoredText("POP3", "127.0.0.1");
     PutStoredText("USER", TestMailbox().user);

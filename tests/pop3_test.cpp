@@ -226,14 +226,8 @@ TEST(Pop3, DovecotCountsWithUserPassAndApop)
                 EXPECT_EQ(log[4], "[send] PASS " + std::string(box.password.size(), '*') + "\r\n");
         }
     }
-    // A name goes through the resolver; a wrong password is refused by the server.
-    UseAccount("localhost", DovecotPort(), box.user, box.password);
+    UseAccount("localhost", DovecotPort(), box.user, box.password);  // a name, through the resolver
     EXPECT_EQ(CheckMail(), 37);
-    for (bool apop : {false, true}) {
-        UseAccount("127.0.0.1", DovecotPort(), box.user, "wrong", apop);
-        EXPECT_EQ(CheckMail(), -1);
-        EXPECT_EQ(LoggedLines().back().substr(0, 12), "[recv] -ERR ");
-    }
 }
 
 #ifndef _WIN32
@@ -375,16 +369,6 @@ TEST_F(Tls, NothingButStlsCrossesInPlainText)
         ASSERT_FALSE(hello.empty());
         EXPECT_EQ(hello[0], '\x16') << "not a TLS handshake record";
         EXPECT_TRUE(StartsWith(LoggedLines().back(), "[system] Error: TLSのハンドシェイクに失敗しました")) << mode;
-    }
-    // Through a relay to the real server: the password never crosses in any form we sent.
-    SetMailboxCount(2);
-    for (int mode : {1, 2}) {
-        Relay relay(DovecotPort(mode == 2));
-        EXPECT_EQ(Check("localhost", mode, relay.Port()), 2) << "TLSM " << mode;
-        std::string wire = relay.FromClients();
-        EXPECT_EQ(wire.find(TestMailbox().password), std::string::npos) << "TLSM " << mode;
-        EXPECT_EQ(wire.find("USER"), std::string::npos) << "TLSM " << mode;
-        EXPECT_EQ(wire.substr(0, mode == 1 ? 7 : 1), mode == 1 ? std::string("STLS\r\n\x16", 7) : "\x16");
     }
 }
 #endif

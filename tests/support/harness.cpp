@@ -302,7 +302,8 @@ void SleepUnless(const std::atomic<bool> &stop, int ms)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
-// Accepts the next client within 20 ms, or -1.
+}  // namespace
+
 intptr_t AcceptClient(intptr_t listener)
 {
     if (!WaitReadable(listener, 20))
@@ -313,7 +314,12 @@ intptr_t AcceptClient(intptr_t listener)
     return client;
 }
 
-}  // namespace
+intptr_t ConnectToLoopback(int port)
+{
+    intptr_t s = OpenSocket(SOCK_STREAM, INADDR_ANY, 0);
+    ConnectTo(s, port);
+    return s;
+}
 
 intptr_t ListenOnLoopback(int *port, int backlog)
 {
@@ -416,49 +422,6 @@ UnansweredPort::~UnansweredPort()
 {
     for (intptr_t s : sockets)
         CloseTestSocket(s);
-}
-
-Relay::Relay(int serverPort, int refuseEvery)
-    : serverPort_(serverPort), refuseEvery_(refuseEvery), listener_(ListenOnLoopback(&port_))
-{
-    thread_ = std::thread([this] {
-        while (!stop_) {
-            intptr_t client = AcceptClient(listener_);
-            if (client == -1)
-                continue;
-            if (refuseEvery_ > 0 && ++connections_ % refuseEvery_ == refuseEvery_ / 2) {
-                const char refusal[] = "-ERR relay: this server is failing\r\n";
-                send(client, refusal, sizeof refusal - 1, kSendFlags);
-                CloseTestSocket(client);
-                continue;
-            }
-            connections_ += refuseEvery_ > 0 ? 0 : 1;
-            intptr_t server = OpenSocket(SOCK_STREAM, INADDR_ANY, 0);
-            ConnectTo(server, serverPort_);
-            char buffer[4096];
-            for (bool open = true; open && !stop_;)
-                for (intptr_t from : {client, server}) {
-                    if (!open || !WaitReadable(from, 5))
-                        continue;
-                    int n = recv(from, buffer, sizeof buffer, 0);
-                    open = n > 0 && send(from == client ? server : client, buffer, n, kSendFlags) == n;
-                    if (open && from == client)
-                        fromClients_.append(buffer, static_cast<size_t>(n));
-                }
-            CloseTestSocket(server);
-            CloseTestSocket(client);
-        }
-    });
-}
-
-std::string Relay::FromClients()
-{
-    stop_ = true;
-    if (thread_.joinable()) {
-        thread_.join();
-        CloseTestSocket(listener_);
-    }
-    return fromClients_;
 }
 
 std::string SntpReply(uint32_t seconds, uint32_t fraction, int leap, int mode, int stratum)

@@ -55,6 +55,8 @@ std::string SaveWithStoreDenied(void (*save)());
 bool WaitReadable(intptr_t socket, int ms);
 void CloseTestSocket(intptr_t socket);
 intptr_t ListenOnLoopback(int *port, int backlog = 4);
+intptr_t AcceptClient(intptr_t listener);  // the next client within 20 ms, or -1
+intptr_t ConnectToLoopback(int port);
 
 // A scripted POP3 peer: it plays its script once to the first client and keeps every byte the
 // client sent.
@@ -97,25 +99,6 @@ struct UnansweredPort {
     ~UnansweredPort();
     int port;
     intptr_t sockets[5];
-};
-
-// Relays each connection to serverPort, keeping what the clients sent; with refuseEvery n, the
-// middle connection of every n gets a negative greeting instead.
-class Relay {
-public:
-    explicit Relay(int serverPort, int refuseEvery = 0);
-    ~Relay() { FromClients(); }
-    int Port() const { return port_; }
-    int Connections() const { return connections_; }
-    std::string FromClients();  // stops the relay
-
-private:
-    int serverPort_, refuseEvery_, port_ = 0;
-    intptr_t listener_;  // after port_, which it sets
-    std::atomic<bool> stop_{false};
-    std::atomic<int> connections_{0};
-    std::string fromClients_;
-    std::thread thread_;
 };
 
 // A scripted SNTP peer: it takes one request and answers it with each datagram of its script,

@@ -192,6 +192,13 @@ Program::~Program()
 void Program::Command(int id) const { PostMessageA(window_, WM_COMMAND, static_cast<WPARAM>(id), 0); }
 void Program::Tray(UINT mouseMessage) const { PostMessageA(window_, WM_TRAYNOTIFY, ID_TRAYICON, mouseMessage); }
 
+LRESULT Program::Send(UINT message, WPARAM wParam) const
+{
+    DWORD_PTR answer = 0;
+    SendMessageTimeoutA(window_, message, wParam, 0, SMTO_ABORTIFHUNG, 10000, &answer);
+    return static_cast<LRESULT>(answer);
+}
+
 std::string Program::Log() const
 {
     HWND log = FindProcessWindow(process_.dwProcessId, "#32770", "Pollwick ログ");

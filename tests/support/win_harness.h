@@ -30,6 +30,7 @@ public:
     HWND Window() const { return window_; }
     void Command(int id) const;         // a menu command, posted
     void Tray(UINT mouseMessage) const;  // the icon's callback, posted
+    LRESULT Send(UINT message, WPARAM wParam) const;  // sent, as the system sends it
     std::string Log() const;            // the log window's text
     bool WaitForLog(const std::string &part, int ms = 15000) const;
     size_t Count(const std::string &part) const;  // occurrences in the log
