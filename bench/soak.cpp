@@ -116,13 +116,20 @@ int main()
         DWORD_PTR ignored;
         return SendMessageTimeoutA(program.Window(), WM_TIMER, ID_CHECKTIMER, 0, SMTO_ABORTIFHUNG, 60000, &ignored) != 0;
     };
+    // The click is sent too: posted, it would wait behind the check sent right after it (a thread
+    // takes sent messages before posted ones) and mark that check's mail as seen as well.
+    auto click = [&] {
+        DWORD_PTR ignored;
+        return SendMessageTimeoutA(program.Window(), WM_TRAYNOTIFY, ID_TRAYICON, WM_LBUTTONDOWN, SMTO_ABORTIFHUNG, 10000,
+                                   &ignored) != 0;
+    };
     DWORD started = GetTickCount(), paused = 0;
     int count = 0, first = 0, peak = 0;
     for (int i = 1; i <= checks; i++) {
         count = (i * 7) % 13;
         SetMailboxCount(count);
-        if (i == checks)  // all seen before the last check
-            program.Tray(WM_LBUTTONDOWN);
+        if (i == checks && !click())  // all seen before the last check
+            return Fail("the click was not taken");
         if (!check())
             return Fail("a check did not end");
         int windows = Windows(program.Window());

@@ -11,8 +11,9 @@ packages=(
   dovecot-pop3d chrony python3 openssl
   clang libclang-rt-14-dev
 )
-# For the benchmark (bench/run.sh) only: the peers it compares with, and the delay line.
-bench_packages=(mpop fetchmail iptables iproute2 libnetfilter-queue-dev)
+# For the benchmark (bench/run.sh) only: the peers it compares with, the delay line and the packet
+# capture that times every client.
+bench_packages=(mpop fetchmail iptables iproute2 libnetfilter-queue-dev tcpdump)
 [ "${POLLWICK_BENCH:-0}" = 1 ] && packages+=("${bench_packages[@]}")
 
 sudo_() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
