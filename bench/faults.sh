@@ -67,7 +67,9 @@ fault sntp-kiss-accepted clock/sntp.cpp '    if (stratum == 0)
         return kKissOfDeath;' ''
 fault sntp-port-1024-required clock/sntp.cpp '    NetBind(socket, kSntpLocalPort);' '    if (!NetBind(socket, kSntpLocalPort))
         return Fail(report, socket, kReceiveFailed);'
-fault sntp-refusal-unseen clock/sntp.cpp 'if (SetLocalClock(&serverTime))' 'if (SetLocalClock(&serverTime) || true)'
+fault sntp-refusal-unseen clock/sntp.cpp '        return Fail(report, kNoSocket, kSetFailed);' '        return CopyText(report, kSyncReportSize, kSetFailed) ? 0 : 0;'
+fault sntp-originate-unchecked clock/sntp.cpp 'memcmp(reply + kOriginateAt, request + kTransmitAt, 8) == 0' '(memcmp(reply + kOriginateAt, request + kTransmitAt, 8) == 0 || n >= kSntpPacketSize)'
+fault sntp-long-port-as-lookup clock/sntp.cpp '        return kBadPort;' '        return kNoAddress;'
 # Tray
 fault tray-pictures-swapped shell/tray_rules.cpp 'oldm == 0 ? IDI_NEW_MAIL : IDI_NEW_AND_OLD_MAIL' 'oldm == 0 ? IDI_NEW_AND_OLD_MAIL : IDI_NEW_MAIL'
 fault tray-handles-leak shell/tray.cpp '        DestroyIcon(previous);' '        (void)previous;'
@@ -82,10 +84,26 @@ fault main-check-while-sheet-open shell/main.cpp '    case IDM_CHECK:
 fault main-taskbar-created-ignored shell/main.cpp '            Shell_NotifyIconA(NIM_ADD, &TrayIcon);
             return 0;' '            return 0;'
 fault main-resume-ignored shell/main.cpp 'event == PBT_APMRESUMEAUTOMATIC' 'event == PBT_APMRESUMESUSPEND'
-fault main-end-of-session-unsaved shell/main.cpp '    case WM_QUERYENDSESSION:
-        CloseProgram(window);
-        return TRUE;' '    case WM_QUERYENDSESSION:
+fault main-end-of-session-unsaved shell/main.cpp '        SaveAllSettings();
+        return TRUE;' '        return TRUE;'
+fault main-query-ends-the-program shell/main.cpp '        SaveAllSettings();
+        return TRUE;' '        CloseProgram(window);
         return TRUE;'
+fault main-mailer-failure-silent shell/main.cpp 'if (result <= 32) {' 'if (result < 0) {'
+fault main-balloon-click-ignored shell/main.cpp '    case NIN_BALLOONUSERCLICK:  // a click on the new-mail notification does the same
+' ''
+fault tray-notification-always shell/tray.cpp 'if (Settings.NTFY != 0)' 'if (Settings.NTFY != 0 || true)'
+fault tray-picture-always-16 shell/tray.cpp 'GetSystemMetrics(SM_CXSMICON),
+                                         GetSystemMetrics(SM_CYSMICON)' '16, 16'
+fault log-window-refreshes-once shell/log_win32.cpp '    case WM_LOGUPDATED:
+        refreshPosted = false;' '    case WM_LOGUPDATED:'
+fault log-cut-loses-line-end shell/log.cpp 'memcpy(out + length, "\r\n", 3);' 'out[length] = '"'"'\0'"'"';'
+fault tls-partial-chain-trusted mail/tls_schannel.cpp 'DWORD status = chain->TrustStatus.dwErrorStatus &' 'DWORD status = CERT_TRUST_IS_PARTIAL_CHAIN & chain->TrustStatus.dwErrorStatus & 0 &'
+fault tls-plain-record-awaited mail/tls_schannel.cpp 'record[0] < 20 || record[0] > 23 ||' 'record[0] > 23 && record[0] < 20 &&'
+fault settings-old-tail-written settings/settings.cpp '        memset(data + length, 0, field.width - length);' '        (void)length;'
+fault settings-password-left-plain settings/settings.cpp 'length != 0 ? empty : reinterpret_cast<const uint8_t *>(Settings.PASS)' 'length != 0 && empty[0] != 0 ? empty : reinterpret_cast<const uint8_t *>(Settings.PASS)'
+fault lookup-wait-unbounded mail/net_posix.cpp '        deadline.tv_sec += waitMs / 1000;' '        deadline.tv_sec += 3600 + waitMs / 1000;'
+fault sheet-unreadable-mailer-taken settings/sheet.cpp 'SetWindowLongPtrA(page, DWLP_MSGRESULT, valid ? FALSE : TRUE);' 'SetWindowLongPtrA(page, DWLP_MSGRESULT, valid && !valid);'
 fault main-interval-unclamped shell/main.cpp '    Settings.TIME = ClampInterval(Settings.TIME);' ''
 fault main-icon-left-at-exit shell/main.cpp '        Shell_NotifyIconA(NIM_DELETE, &TrayIcon);
         SaveAllSettings();' '        SaveAllSettings();'
