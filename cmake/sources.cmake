@@ -6,6 +6,7 @@ set(POLLWICK_PORTABLE_SOURCES
   shell/tray_rules.cpp
   mail/md5.cpp
   mail/pop3.cpp
+  mail/net_lookup.cpp
   settings/settings.cpp
   settings/sheet_rules.cpp
   clock/sntp.cpp

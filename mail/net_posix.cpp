@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "mail/net.h"
+#include "mail/net_lookup.h"
 
 int NetTimeoutMs = kDefaultNetTimeoutMs;
 
@@ -38,16 +39,7 @@ void NetCleanup() {}
 
 namespace {
 
-// A name lookup in flight, on a thread of its own so that the wait for it can end. One given up
-// on keeps its slot until its thread is done with it.
-enum LookupState { kLookupFree, kLookupRunning, kLookupDone, kLookupAbandoned };
-struct Lookup {
-    LookupState state;
-    bool found;
-    uint32_t address;
-    char host[256];
-};
-Lookup lookups[kMaxLookupsLeft];
+// A name lookup runs on a thread of its own, so that the wait for it can end.
 pthread_mutex_t lookupLock = PTHREAD_MUTEX_INITIALIZER;
 pthread_cond_t lookupDone;
 pthread_once_t lookupInit = PTHREAD_ONCE_INIT;
@@ -73,9 +65,7 @@ void *RunLookup(void *data)
     if (result != nullptr)
         freeaddrinfo(result);
     pthread_mutex_lock(&lookupLock);
-    lookup->found = found;
-    lookup->address = address;
-    lookup->state = lookup->state == kLookupAbandoned ? kLookupFree : kLookupDone;
+    FinishLookup(lookup, found, address);
     pthread_cond_broadcast(&lookupDone);
     pthread_mutex_unlock(&lookupLock);
     return nullptr;
@@ -91,25 +81,19 @@ int NetResolve(const char *host, uint32_t *address, int waitMs)
         *address = dotted.s_addr;
         return 0;
     }
-    if (strlen(host) >= sizeof lookups[0].host)
+    if (strlen(host) >= sizeof Lookup::host)
         return kNetFailed;
     pthread_once(&lookupInit, InitLookups);
     pthread_mutex_lock(&lookupLock);
-    Lookup *lookup = nullptr;
-    for (Lookup &slot : lookups)
-        if (lookup == nullptr && slot.state == kLookupFree)
-            lookup = &slot;
+    Lookup *lookup = ClaimLookup(host);
     int status = kNetTimedOut;  // too many lookups given up on are still hanging
     if (lookup != nullptr) {
-        memcpy(lookup->host, host, strlen(host) + 1);
-        lookup->found = false;
-        lookup->state = kLookupRunning;
         pthread_attr_t attributes;
         pthread_attr_init(&attributes);
         pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
         pthread_t thread;
         if (pthread_create(&thread, &attributes, RunLookup, lookup) != 0)
-            lookup->state = kLookupDone;  // and not found
+            FinishLookup(lookup, false, 0);
         timespec deadline;
         clock_gettime(CLOCK_MONOTONIC, &deadline);
         deadline.tv_sec += waitMs / 1000;
@@ -118,16 +102,9 @@ int NetResolve(const char *host, uint32_t *address, int waitMs)
             deadline.tv_sec++;
             deadline.tv_nsec -= 1000000000L;
         }
-        while (lookup->state == kLookupRunning &&
-               pthread_cond_timedwait(&lookupDone, &lookupLock, &deadline) != ETIMEDOUT) {
+        while (LookupRunning(lookup) && pthread_cond_timedwait(&lookupDone, &lookupLock, &deadline) != ETIMEDOUT) {
         }
-        if (lookup->state == kLookupDone) {
-            status = lookup->found ? 0 : kNetFailed;
-            *address = lookup->address;
-            lookup->state = kLookupFree;
-        } else {
-            lookup->state = kLookupAbandoned;
-        }
+        status = CollectLookup(lookup, address);
     }
     pthread_mutex_unlock(&lookupLock);
     return status;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "mail/net.h"
+#include "mail/net_lookup.h"
 
 int NetTimeoutMs = kDefaultNetTimeoutMs;
 
@@ -41,16 +42,7 @@ void NetCleanup() { WSACleanup(); }
 
 namespace {
 
-// A name lookup in flight, on a thread of its own so that the wait for it can end. One given up
-// on keeps its slot until its thread is done with it.
-enum LookupState { kLookupFree, kLookupRunning, kLookupDone, kLookupAbandoned };
-struct Lookup {
-    LookupState state;
-    bool found;
-    uint32_t address;
-    char host[256];
-};
-Lookup lookups[kMaxLookupsLeft];
+// A name lookup runs on a thread of its own, so that the wait for it can end.
 SRWLOCK lookupLock = SRWLOCK_INIT;
 CONDITION_VARIABLE lookupDone = CONDITION_VARIABLE_INIT;
 
@@ -64,9 +56,7 @@ DWORD WINAPI RunLookup(void *data)
     if (found)
         memcpy(&address, entry->h_addr_list[0], sizeof address);  // already in network order
     AcquireSRWLockExclusive(&lookupLock);
-    lookup->found = found;
-    lookup->address = address;
-    lookup->state = lookup->state == kLookupAbandoned ? kLookupFree : kLookupDone;
+    FinishLookup(lookup, found, address);
     WakeAllConditionVariable(&lookupDone);
     ReleaseSRWLockExclusive(&lookupLock);
     return 0;
@@ -82,33 +72,21 @@ int NetResolve(const char *host, uint32_t *address, int waitMs)
         *address = static_cast<uint32_t>(dotted);
         return 0;
     }
-    if (strlen(host) >= sizeof lookups[0].host)
+    if (strlen(host) >= sizeof Lookup::host)
         return kNetFailed;
     AcquireSRWLockExclusive(&lookupLock);
-    Lookup *lookup = nullptr;
-    for (Lookup &slot : lookups)
-        if (lookup == nullptr && slot.state == kLookupFree)
-            lookup = &slot;
+    Lookup *lookup = ClaimLookup(host);
     int status = kNetTimedOut;  // too many lookups given up on are still hanging
     if (lookup != nullptr) {
-        memcpy(lookup->host, host, strlen(host) + 1);
-        lookup->found = false;
-        lookup->state = kLookupRunning;
         HANDLE thread = CreateThread(nullptr, 0, RunLookup, lookup, 0, nullptr);
         if (thread == nullptr)
-            lookup->state = kLookupDone;  // and not found
+            FinishLookup(lookup, false, 0);
         else
             CloseHandle(thread);  // the thread runs on; nobody waits for the handle
         uint64_t deadline = NetClockMs() + static_cast<uint64_t>(waitMs);
-        while (lookup->state == kLookupRunning && NetRemainingMs(deadline) > 0)
+        while (LookupRunning(lookup) && NetRemainingMs(deadline) > 0)
             SleepConditionVariableSRW(&lookupDone, &lookupLock, static_cast<DWORD>(NetRemainingMs(deadline)), 0);
-        if (lookup->state == kLookupDone) {
-            status = lookup->found ? 0 : kNetFailed;
-            *address = lookup->address;
-            lookup->state = kLookupFree;
-        } else {
-            lookup->state = kLookupAbandoned;
-        }
+        status = CollectLookup(lookup, address);
     }
     ReleaseSRWLockExclusive(&lookupLock);
     return status;

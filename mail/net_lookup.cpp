@@ -1,0 +1,43 @@
+// Name lookup slots for both socket sides; nothing here touches the platform.
+#include "mail/net_lookup.h"
+
+#include <cstring>
+
+#include "mail/net.h"
+
+namespace {
+enum LookupState { kLookupFree, kLookupRunning, kLookupDone, kLookupAbandoned };
+Lookup lookups[kMaxLookupsLeft];
+}  // namespace
+
+Lookup *ClaimLookup(const char *host)
+{
+    for (Lookup &lookup : lookups)
+        if (lookup.state == kLookupFree) {
+            memcpy(lookup.host, host, strlen(host) + 1);
+            lookup.found = false;
+            lookup.state = kLookupRunning;
+            return &lookup;
+        }
+    return nullptr;
+}
+
+bool LookupRunning(const Lookup *lookup) { return lookup->state == kLookupRunning; }
+
+void FinishLookup(Lookup *lookup, bool found, uint32_t address)
+{
+    lookup->found = found;
+    lookup->address = address;
+    lookup->state = lookup->state == kLookupAbandoned ? kLookupFree : kLookupDone;
+}
+
+int CollectLookup(Lookup *lookup, uint32_t *address)
+{
+    if (lookup->state != kLookupDone) {
+        lookup->state = kLookupAbandoned;
+        return kNetTimedOut;
+    }
+    lookup->state = kLookupFree;
+    *address = lookup->address;
+    return lookup->found ? 0 : kNetFailed;
+}

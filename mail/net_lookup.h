@@ -1,0 +1,23 @@
+// The bookkeeping of name lookups that run on threads of their own, shared by both socket sides:
+// a lookup given up on keeps its slot until its thread is done with it. Every call is made under
+// the side's own lock.
+#pragma once
+
+#include <cstdint>
+
+struct Lookup {
+    int state;
+    bool found;
+    uint32_t address;
+    char host[256];
+};
+
+// A free slot, now running for host (which fits); nullptr while kMaxLookupsLeft lookups hang.
+Lookup *ClaimLookup(const char *host);
+// True while the lookup's thread has not answered.
+bool LookupRunning(const Lookup *lookup);
+// From the lookup's thread: its answer. The slot is free again at once when nobody waits any more.
+void FinishLookup(Lookup *lookup, bool found, uint32_t address);
+// After the wait: 0 or kNetFailed with *address, and the slot is free; kNetTimedOut while the
+// lookup still runs, and the slot is left to its thread.
+int CollectLookup(Lookup *lookup, uint32_t *address);
