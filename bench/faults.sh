@@ -52,7 +52,7 @@ fault settings-no-terminator settings/settings.cpp 'if (memchr(text, '"'"'\0'"'"
 fault settings-cut-half-character settings/settings.cpp 'text[Cp932CutLength(text, field.width - 1)]' 'text[field.width - 1]'
 fault settings-old-tail settings/settings.cpp '    if (field.type == StoreType::Text)
         memset(data, 0, field.width);' ''
-fault settings-detail-without-tlsm settings/settings.cpp 'DMAL, ALLM, OLDM, TLSM};' 'DMAL, ALLM, OLDM};'
+fault settings-detail-without-tlsm settings/settings.cpp 'ALLM, OLDM, TLSM, PENC, NTFY};' 'ALLM, OLDM, PENC, NTFY};'
 fault settings-cancel-saves settings/sheet.cpp '->code == PSN_APPLY;' '->code <= PSN_APPLY;'
 fault settings-create-failure-ignored settings/settings.cpp 'if (status != 0) {' 'if (status < 0) {'
 # Text, log, MD5, mail-program split

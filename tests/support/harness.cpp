@@ -355,6 +355,7 @@ Script Pop3Session(const std::string &greeting, const std::string &statReply, bo
 
 FaultServer::FaultServer(Script script) : script_(std::move(script)), listener_(ListenOnLoopback(&port_))
 {
+    received_.reserve(4096);  // so that playing allocates nothing
     thread_ = std::thread([this] {
         intptr_t peer = -1;
         while (!stop_ && (peer = AcceptClient(listener_)) == -1) {
