@@ -223,7 +223,8 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_DPICHANGED:
     case WM_SETTINGCHANGE:
         // The small-icon size may have changed with the screen or its scaling.
-        SetTrayIcon(window, &TrayIcon, TrayIconId);
+        if (TrayIconId != 0)
+            SetTrayIcon(window, &TrayIcon, TrayIconId);
         return DefWindowProcA(window, message, wParam, lParam);
     default:
         // A new shell has an empty notification area: the record still holds the picture and
