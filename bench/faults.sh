@@ -61,7 +61,7 @@ fault log-ring-63 shell/log.cpp 'LogRing.slot[(i + 1) % kLogLines]' 'LogRing.slo
 fault md5-padding-boundary mail/md5.cpp 'index < 56 ? 56 - index' 'index <= 56 ? 56 - index'
 fault mailer-exe-byte-steps settings/sheet_rules.cpp 'i += CharLength(text + i))' 'i++)'
 # SNTP
-fault sntp-any-sender clock/sntp.cpp 'if (from == server && fromPort == serverPort) {' 'if (from == server || fromPort == serverPort) {'
+fault sntp-any-sender clock/sntp.cpp 'if (from == server && fromPort == serverPort &&' 'if ((from == server || fromPort == serverPort) &&'
 fault sntp-one-era clock/sntp.cpp '(seconds & 0x80000000u) != 0 ? seconds : seconds + kEra' 'int64_t{seconds}'
 fault sntp-kiss-accepted clock/sntp.cpp '    if (stratum == 0)
         return kKissOfDeath;' ''
