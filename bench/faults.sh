@@ -59,7 +59,7 @@ fault settings-create-failure-ignored settings/settings.cpp 'if (status != 0) {'
 fault text-copy-cuts-characters shell/text.cpp 'size_t n = Cp932CutLength(src, room);' 'size_t n = strnlen(src, room);'
 fault log-ring-63 shell/log.cpp 'LogRing.slot[(i + 1) % kLogLines]' 'LogRing.slot[(i + 1) % (kLogLines - 1)]'
 fault md5-padding-boundary mail/md5.cpp 'index < 56 ? 56 - index' 'index <= 56 ? 56 - index'
-fault mailer-exe-byte-steps settings/sheet_rules.cpp 'i += CharLength(text + i))' 'i++)'
+fault mailer-exe-byte-steps settings/sheet_rules.cpp 'i += CharLength(text + i))' 'i += CharLength(text + i) > 0 ? 1 : 0)'
 # SNTP
 fault sntp-any-sender clock/sntp.cpp 'if (from == server && fromPort == serverPort &&' 'if ((from == server || fromPort == serverPort) &&'
 fault sntp-one-era clock/sntp.cpp '(seconds & 0x80000000u) != 0 ? seconds : seconds + kEra' 'int64_t{seconds}'
