@@ -175,7 +175,7 @@ int SyncClock(const char *server, char *report)
     NetBind(socket, kSntpLocalPort);
 
     uint32_t address;
-    if (!NetParseAddress(host, &address) && NetResolve(host, &address, NetTimeoutMs) != 0)
+    if (NetResolve(host, &address, NetTimeoutMs) != 0)
         return Fail(report, socket, kNoAddress);
 
     // A transmit timestamp nobody can guess, which only the server's true answer echoes.

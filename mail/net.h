@@ -20,10 +20,15 @@ extern int NetTimeoutMs;
 bool NetStartup();
 void NetCleanup();
 
-// The first IPv4 address of host, in network byte order: a dotted address at once, a name as the
-// resolver gives it, waiting at most waitMs. 0, kNetFailed (no such host) or kNetTimedOut. The
-// lookup runs on a thread of its own; one given up on finishes there, and while kMaxLookupsLeft
-// of them are still running, a new lookup is not started and ends as timed out at once.
+// A dotted IPv4 address, read as inet_addr reads it, without any name lookup. False for anything
+// else, including 255.255.255.255, which inet_addr cannot tell from an error.
+bool NetParseAddress(const char *text, uint32_t *address);
+
+// The first IPv4 address of host, in network byte order: a dotted address at once (as
+// NetParseAddress reads it), a name as the resolver gives it, waiting at most waitMs. 0,
+// kNetFailed (no such host) or kNetTimedOut. The lookup runs on a thread of its own; one given up
+// on finishes there, and while kMaxLookupsLeft of them are still running, a new lookup is not
+// started and ends as timed out at once.
 int NetResolve(const char *host, uint32_t *address, int waitMs);
 constexpr int kMaxLookupsLeft = 16;
 
@@ -60,10 +65,6 @@ NetSocket NetOpenUdp();
 
 // Binds the socket to port on every local address; false when the port is taken.
 bool NetBind(NetSocket socket, uint16_t port);
-
-// A dotted IPv4 address, read as inet_addr reads it, without any name lookup. False for anything
-// else, including 255.255.255.255, which inet_addr cannot tell from an error.
-bool NetParseAddress(const char *text, uint32_t *address);
 
 // Sends one datagram: 0, or kNetFailed.
 int NetSendTo(NetSocket socket, uint32_t address, uint16_t port, const char *data, int length);

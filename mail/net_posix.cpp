@@ -76,11 +76,8 @@ void *RunLookup(void *data)
 int NetResolve(const char *host, uint32_t *address, int waitMs)
 {
     // A dotted address needs no lookup (and the C library's resolver allocates on every call).
-    in_addr dotted;
-    if (inet_pton(AF_INET, host, &dotted) == 1) {
-        *address = dotted.s_addr;
+    if (NetParseAddress(host, address))
         return 0;
-    }
     if (strlen(host) >= sizeof Lookup::host)
         return kNetFailed;
     pthread_once(&lookupInit, InitLookups);

@@ -67,11 +67,8 @@ DWORD WINAPI RunLookup(void *data)
 int NetResolve(const char *host, uint32_t *address, int waitMs)
 {
     // A dotted address needs no lookup.
-    unsigned long dotted = inet_addr(host);
-    if (dotted != INADDR_NONE) {
-        *address = static_cast<uint32_t>(dotted);
+    if (NetParseAddress(host, address))
         return 0;
-    }
     if (strlen(host) >= sizeof Lookup::host)
         return kNetFailed;
     AcquireSRWLockExclusive(&lookupLock);

@@ -16,7 +16,6 @@ namespace {
 
 constexpr size_t kBufferSize = 1024;
 
-const char kSystem[] = "[system] ";
 const char kSend[] = "[send] ";
 const char kRecv[] = "[recv] ";
 

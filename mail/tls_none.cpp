@@ -5,7 +5,7 @@
 
 bool TlsStart(NetSocket, const char *)
 {
-    AppendLog("[system] ", "Error: この環境ではTLS（暗号化通信）を使えません\r\n");
+    AppendLog(kSystem, "Error: この環境ではTLS（暗号化通信）を使えません\r\n");
     return false;
 }
 

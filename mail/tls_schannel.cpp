@@ -15,8 +15,6 @@
 
 namespace {
 
-const char kSystem[] = "[system] ";
-
 // A whole record with its header and trailer fits, with room to spare.
 constexpr int kRecordRoom = 16384 + 2048 + 512;
 

@@ -87,7 +87,7 @@ void LoadProtectedPassword()
         return;
     if (!StoreUnprotect(data, static_cast<uint32_t>(length), Settings.PASS, sizeof Settings.PASS)) {
         WipeSecret(Settings.PASS, sizeof Settings.PASS);
-        AppendLog("[system] ", "Error: 保存されたパスワードを復号できません。パスワードをもう一度設定してください\r\n");
+        AppendLog(kSystem, "Error: 保存されたパスワードを復号できません。パスワードをもう一度設定してください\r\n");
     }
 }
 
@@ -112,7 +112,7 @@ void SavePassword()
     uint8_t empty[sizeof Settings.PASS] = {};
     uint32_t length = Settings.PENC != 0 ? StoreProtect(Settings.PASS, data, sizeof data) : 0;
     if (Settings.PENC != 0 && length == 0)
-        AppendLog("[system] ", "Error: パスワードを暗号化できないため、そのまま保存します\r\n");
+        AppendLog(kSystem, "Error: パスワードを暗号化できないため、そのまま保存します\r\n");
     SaveField(kFields[PASS], length != 0 ? empty : reinterpret_cast<const uint8_t *>(Settings.PASS));
     StoreWrite(kProtectedName, StoreType::Bytes, data, length);
     WipeSecret(data, sizeof data);
@@ -131,8 +131,8 @@ void SaveGroup(const FieldIndex (&group)[N])
     bool password = false;
     for (FieldIndex index : group) {
         if (index == PASS || index == PENC)
-            password = true;
-        if (index != PASS && index != PENC)
+            password = true;  // written below, together
+        else
             SaveField(kFields[index], FieldData(kFields[index]));
     }
     if (password) {

@@ -26,6 +26,9 @@ struct LogTime {
     int year, month, day, hour, minute, second;
 };
 
+// The prefix of the lines the program writes of its own accord (errors, what it is doing).
+constexpr char kSystem[] = "[system] ";
+
 void InitLogRing();
 
 // "%04d-%02d-%02d %02d:%02d:%02d %s%s", cut to kLogLineMax bytes, never inside a two-byte

@@ -21,7 +21,6 @@ namespace {
 UINT TaskbarCreatedMessage;
 
 const char kClassName[] = "Pollwick";
-const char kSystem[] = "[system] ";
 
 bool AccountComplete()
 {
@@ -243,9 +242,7 @@ ATOM RegisterMainWindowClass(HINSTANCE instance)
     windowClass.style = CS_HREDRAW | CS_VREDRAW;
     windowClass.lpfnWndProc = MainWindowProc;
     windowClass.hInstance = instance;
-    windowClass.hIconSm = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(IDI_PROGRAM), IMAGE_ICON,
-                                                        GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
-                                                        LR_DEFAULTCOLOR));
+    windowClass.hIconSm = LoadSmallIcon(instance, IDI_PROGRAM);
     windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
     windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
     windowClass.lpszClassName = kClassName;

@@ -14,15 +14,19 @@ int TrayIconId;
 int MailBeepCount;
 int NotificationCount;
 
+HICON LoadSmallIcon(HINSTANCE module, int iconId)
+{
+    // 16 pixels at 100 %, 20, 24 or 32 on a scaled screen (the program is DPI aware): each size is
+    // drawn for itself, so nothing is stretched.
+    return static_cast<HICON>(LoadImageA(module, MAKEINTRESOURCEA(iconId), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                         GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
+}
+
 namespace {
 
 HICON LoadTrayPicture(HWND window, int iconId)
 {
-    // 16 pixels at 100 %, 20, 24 or 32 on a scaled screen (the program is DPI aware): each size is
-    // drawn for itself, so nothing is stretched.
-    auto module = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(window, GWLP_HINSTANCE));
-    return static_cast<HICON>(LoadImageA(module, MAKEINTRESOURCEA(iconId), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                                         GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
+    return LoadSmallIcon(reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(window, GWLP_HINSTANCE)), iconId);
 }
 
 void FillRecord(HWND window, NOTIFYICONDATAA *icon, HICON picture)

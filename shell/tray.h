@@ -14,6 +14,9 @@ extern int TrayIconId;
 extern int MailBeepCount;
 extern int NotificationCount;
 
+// A picture of the module at the size the shell gives small icons on this screen now.
+HICON LoadSmallIcon(HINSTANCE module, int iconId);
+
 void AddTrayIcon(HWND window, NOTIFYICONDATAA *icon);
 // Shows the picture at the size the shell gives small icons on this screen now: called again
 // after a change of display or scaling, it loads the one on show afresh.
