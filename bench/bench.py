@@ -32,6 +32,17 @@ def run(*command, check=True, **kw):
     return subprocess.run(command, check=check, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, **kw)
 
 
+def end(process, wait=5, terminate=True):
+    """Waits for a process to end (asked to with SIGTERM unless told not to), killing it after wait s."""
+    if terminate:
+        process.terminate()
+    try:
+        process.wait(wait)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+
+
 def in_ns(*command, **kw):
     return run('ip', 'netns', 'exec', NS, *command, **kw)
 
@@ -158,12 +169,7 @@ class Capture:
             return [c for c in self.connections if c.syn >= start]
 
     def stop(self):
-        self.process.terminate()
-        try:
-            self.process.wait(5)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
+        end(self.process)
         self.reader.join(5)
         self.keep.close()
 
@@ -255,11 +261,7 @@ class Pollwick:
         if self.process is None:
             return
         self.probe_run('exit', timeout=30)
-        try:
-            self.process.wait(20)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
+        end(self.process, wait=20, terminate=False)
         self.process = None
 
 
@@ -345,12 +347,7 @@ class Bench:
 
     def stop_delay(self):
         if self.delay is not None:
-            self.delay.terminate()
-            try:
-                self.delay.wait(5)
-            except subprocess.TimeoutExpired:
-                self.delay.kill()
-                self.delay.wait()
+            end(self.delay)
             self.delay = None
 
     def down(self):

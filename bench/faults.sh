@@ -39,7 +39,7 @@ fault pop3-stat-negative mail/pop3.cpp "    if (*p == '+')
 fault pop3-password-line-break mail/pop3.cpp 'HasLineBreak(Settings.USER) || HasLineBreak(Settings.PASS)' 'HasLineBreak(Settings.USER)'
 fault pop3-winsock-reset mail/net_win32.cpp '        if (n == SOCKET_ERROR && WSAGetLastError() == WSAECONNRESET)
             return kNetClosed;' ''
-fault pop3-resolver-every-check mail/net_posix.cpp '    if (NetParseAddress(host, address))
+fault pop3-resolver-every-check mail/net_lookup.cpp '    if (NetParseAddress(host, address))
         return 0;' ''
 # TLS
 fault tls-stls-falls-back mail/pop3.cpp 'if (Settings.TLSM == kTlsStls && !SwitchToTls(s))

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "mail/net.h"
+#include "mail/net_lookup.h"
 
 MemoryPeer Peer;
 int NetTimeoutMs = kDefaultNetTimeoutMs;
@@ -27,7 +28,7 @@ void LoadPeer(const uint8_t *data, size_t size)
 bool NetStartup() { return true; }
 void NetCleanup() {}
 
-int NetResolve(const char *, uint32_t *address, int)
+int ResolveOnThread(const char *, uint32_t *address, int)
 {
     *address = 0x0100007F;
     return 0;

@@ -1,4 +1,5 @@
-// Name lookup slots for both socket sides; nothing here touches the platform.
+// Name lookups for both socket sides: what comes before a thread, and the slots; nothing here
+// touches the platform.
 #include "mail/net_lookup.h"
 
 #include <cstring>
@@ -40,4 +41,14 @@ int CollectLookup(Lookup *lookup, uint32_t *address)
     lookup->state = kLookupFree;
     *address = lookup->address;
     return lookup->found ? 0 : kNetFailed;
+}
+
+int NetResolve(const char *host, uint32_t *address, int waitMs)
+{
+    // A dotted address needs no lookup (and a resolver may allocate on every call).
+    if (NetParseAddress(host, address))
+        return 0;
+    if (strlen(host) >= sizeof Lookup::host)
+        return kNetFailed;
+    return ResolveOnThread(host, address, waitMs);
 }

@@ -1,6 +1,6 @@
 // The bookkeeping of name lookups that run on threads of their own, shared by both socket sides:
-// a lookup given up on keeps its slot until its thread is done with it. Every call is made under
-// the side's own lock.
+// a lookup given up on keeps its slot until its thread is done with it. The slot calls are made
+// under the side's own lock.
 #pragma once
 
 #include <cstdint>
@@ -21,3 +21,7 @@ void FinishLookup(Lookup *lookup, bool found, uint32_t address);
 // After the wait: 0 or kNetFailed with *address, and the slot is free; kNetTimedOut while the
 // lookup still runs, and the slot is left to its thread.
 int CollectLookup(Lookup *lookup, uint32_t *address);
+
+// The socket side's half of NetResolve, for a name that fits Lookup::host: under the side's lock,
+// claims a slot, starts the lookup's thread and waits for it at most waitMs.
+int ResolveOnThread(const char *host, uint32_t *address, int waitMs);

@@ -73,13 +73,8 @@ void *RunLookup(void *data)
 
 }  // namespace
 
-int NetResolve(const char *host, uint32_t *address, int waitMs)
+int ResolveOnThread(const char *host, uint32_t *address, int waitMs)
 {
-    // A dotted address needs no lookup (and the C library's resolver allocates on every call).
-    if (NetParseAddress(host, address))
-        return 0;
-    if (strlen(host) >= sizeof Lookup::host)
-        return kNetFailed;
     pthread_once(&lookupInit, InitLookups);
     pthread_mutex_lock(&lookupLock);
     Lookup *lookup = ClaimLookup(host);

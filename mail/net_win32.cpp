@@ -64,13 +64,8 @@ DWORD WINAPI RunLookup(void *data)
 
 }  // namespace
 
-int NetResolve(const char *host, uint32_t *address, int waitMs)
+int ResolveOnThread(const char *host, uint32_t *address, int waitMs)
 {
-    // A dotted address needs no lookup.
-    if (NetParseAddress(host, address))
-        return 0;
-    if (strlen(host) >= sizeof Lookup::host)
-        return kNetFailed;
     AcquireSRWLockExclusive(&lookupLock);
     Lookup *lookup = ClaimLookup(host);
     int status = kNetTimedOut;  // too many lookups given up on are still hanging
