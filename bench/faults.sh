@@ -28,18 +28,18 @@ fault pop3-split-reply-restarts mail/pop3.cpp '        s->inputEnd = received;' 
         length = 0;'
 fault pop3-overlong-no-room mail/pop3.cpp 'constexpr size_t kKeep = kBufferSize - 3;' 'constexpr size_t kKeep = kBufferSize - 1;'
 fault pop3-zero-byte-kept mail/pop3.cpp "c == '\\0' ? '?' : c" 'c'
-fault pop3-reset-not-closed mail/net_posix.cpp '        if (n < 0 && errno == ECONNRESET)
+fault pop3-reset-not-closed net/net_posix.cpp '        if (n < 0 && errno == ECONNRESET)
             return kNetClosed;' ''
 fault pop3-deadline-per-receive mail/pop3.cpp '        int wait = NetRemainingMs(deadline);' '        deadline = NetClockMs() + static_cast<uint64_t>(NetTimeoutMs);
         int wait = NetRemainingMs(deadline);'
-fault pop3-connect-default-wait mail/net_posix.cpp 'result = WaitFor(socket, POLLOUT);' 'result = WaitFor(socket, POLLOUT, kDefaultNetTimeoutMs);'
+fault pop3-connect-default-wait net/net_posix.cpp 'result = WaitFor(socket, POLLOUT);' 'result = WaitFor(socket, POLLOUT, kDefaultNetTimeoutMs);'
 fault pop3-stat-negative mail/pop3.cpp "    if (*p == '+')
         p++;" "    if (*p == '+' || *p == '-')
         p++;"
 fault pop3-password-line-break mail/pop3.cpp 'HasLineBreak(Settings.USER) || HasLineBreak(Settings.PASS)' 'HasLineBreak(Settings.USER)'
-fault pop3-winsock-reset mail/net_win32.cpp '        if (n == SOCKET_ERROR && WSAGetLastError() == WSAECONNRESET)
+fault pop3-winsock-reset net/net_win32.cpp '        if (n == SOCKET_ERROR && WSAGetLastError() == WSAECONNRESET)
             return kNetClosed;' ''
-fault pop3-resolver-every-check mail/net_lookup.cpp '    if (NetParseAddress(host, address))
+fault pop3-resolver-every-check net/net_lookup.cpp '    if (NetParseAddress(host, address))
         return 0;' ''
 # TLS
 fault tls-stls-falls-back mail/pop3.cpp 'if (Settings.TLSM == kTlsStls && !SwitchToTls(s))
@@ -57,8 +57,8 @@ fault settings-detail-without-tlsm settings/settings.cpp 'ALLM, OLDM, TLSM, PENC
 fault settings-cancel-saves settings/sheet.cpp '->code == PSN_APPLY;' '->code <= PSN_APPLY;'
 fault settings-create-failure-ignored settings/settings.cpp 'if (status != 0) {' 'if (status < 0) {'
 # Text, log, MD5, mail-program split
-fault text-copy-cuts-characters shell/text.cpp 'size_t n = Cp932CutLength(src, room);' 'size_t n = strnlen(src, room);'
-fault log-ring-63 shell/log.cpp 'LogRing.slot[(i + 1) % kLogLines]' 'LogRing.slot[(i + 1) % (kLogLines - 1)]'
+fault text-copy-cuts-characters base/text.cpp 'size_t n = Cp932CutLength(src, room);' 'size_t n = strnlen(src, room);'
+fault log-ring-63 base/log.cpp 'LogRing.slot[(i + 1) % kLogLines]' 'LogRing.slot[(i + 1) % (kLogLines - 1)]'
 fault md5-padding-boundary mail/md5.cpp 'index < 56 ? 56 - index' 'index <= 56 ? 56 - index'
 fault mailer-exe-byte-steps settings/sheet_rules.cpp 'i += CharLength(text + i))' 'i += CharLength(text + i) > 0 ? 1 : 0)'
 # SNTP
@@ -96,21 +96,21 @@ fault main-balloon-click-ignored shell/main.cpp '    case NIN_BALLOONUSERCLICK: 
 fault tray-notification-always shell/tray.cpp 'if (Settings.NTFY != 0)' 'if (Settings.NTFY != 0 || true)'
 fault tray-picture-always-16 shell/tray.cpp 'GetSystemMetrics(SM_CXSMICON),
                                          GetSystemMetrics(SM_CYSMICON)' '16, 16'
-fault log-window-refreshes-once shell/log_win32.cpp '    case WM_LOGUPDATED:
+fault log-window-refreshes-once shell/log_window.cpp '    case WM_LOGUPDATED:
         refreshPosted = false;' '    case WM_LOGUPDATED:'
-fault log-cut-loses-line-end shell/log.cpp 'memcpy(out + length, "\r\n", 3);' 'out[length] = '"'"'\0'"'"';'
+fault log-cut-loses-line-end base/log.cpp 'memcpy(out + length, "\r\n", 3);' 'out[length] = '"'"'\0'"'"';'
 fault tls-partial-chain-trusted mail/tls_schannel.cpp 'DWORD status = chain->TrustStatus.dwErrorStatus &' 'DWORD status = CERT_TRUST_IS_PARTIAL_CHAIN & chain->TrustStatus.dwErrorStatus & 0 &'
 fault tls-plain-record-awaited mail/tls_schannel.cpp 'record[0] < 20 || record[0] > 23 ||' 'record[0] > 23 && record[0] < 20 &&'
 fault settings-old-tail-written settings/settings.cpp '        memset(data + length, 0, field.width - length);' '        (void)length;'
 fault settings-password-left-plain settings/settings.cpp 'length != 0 ? empty : reinterpret_cast<const uint8_t *>(Settings.PASS)' 'length != 0 && empty[0] != 0 ? empty : reinterpret_cast<const uint8_t *>(Settings.PASS)'
-fault lookup-wait-unbounded mail/net_posix.cpp '        deadline.tv_sec += waitMs / 1000;' '        deadline.tv_sec += 3600 + waitMs / 1000;'
+fault lookup-wait-unbounded net/net_posix.cpp '        deadline.tv_sec += waitMs / 1000;' '        deadline.tv_sec += 3600 + waitMs / 1000;'
 fault sheet-unreadable-mailer-taken settings/sheet.cpp 'SetWindowLongPtrA(page, DWLP_MSGRESULT, valid ? FALSE : TRUE);' 'SetWindowLongPtrA(page, DWLP_MSGRESULT, valid && !valid);'
 fault main-interval-unclamped shell/main.cpp '    Settings.TIME = ClampInterval(Settings.TIME);' ''
 fault main-icon-left-at-exit shell/main.cpp '        Shell_NotifyIconA(NIM_DELETE, &TrayIcon);
         SaveAllSettings();' '        SaveAllSettings();'
 fault help-popup-corner-at-mouse settings/help_popup.cpp 'int x = point.x - width / 2;' 'int x = point.x;'
 fault chooser-file-title settings/sheet.cpp 'CopyText(Settings.EXEC, sizeof Settings.EXEC, fileName);' 'CopyText(Settings.EXEC, sizeof Settings.EXEC, fileTitle);'
-fault log-window-destroyed-on-ok shell/log_win32.cpp '            ShowWindow(dialog, SW_HIDE);
+fault log-window-destroyed-on-ok shell/log_window.cpp '            ShowWindow(dialog, SW_HIDE);
             return TRUE;' '            DestroyWindow(dialog);
             return TRUE;'
 

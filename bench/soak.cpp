@@ -10,6 +10,7 @@
 #include <thread>
 #include <string>
 
+#include "resources/names.h"
 #include "resources/resource.h"
 #include "tests/support/harness.h"
 #include "tests/support/win_harness.h"

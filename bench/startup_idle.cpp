@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "resources/names.h"
 #include "resources/resource.h"
 #include "tests/support/harness.h"
 #include "tests/support/win_harness.h"

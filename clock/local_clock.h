@@ -3,7 +3,10 @@
 
 #include <cstdint>
 
-#include "clock/sntp.h"
+// A local date and time to the millisecond (what the platform's SYSTEMTIME holds).
+struct ClockTime {
+    int year, month, day, hour, minute, second, milliseconds;
+};
 
 // The current local time.
 void ReadLocalClock(ClockTime *now);

@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "clock/local_clock.h"
-#include "mail/net.h"
-#include "shell/text.h"
+#include "net/net.h"
+#include "base/text.h"
 
 namespace {
 

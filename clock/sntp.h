@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "clock/local_clock.h"
+
 constexpr size_t kSyncReportSize = 1024;
 constexpr uint16_t kNtpPort = 123;
 constexpr uint16_t kSntpLocalPort = 1024;  // where the request leaves from and the reply comes to
@@ -17,11 +19,6 @@ constexpr int kSntpPacketSize = 48;
 int SyncClock(const char *server, char *report);
 
 // The pieces of the exchange, free of platform calls.
-
-// A local date and time to the millisecond (what the platform's SYSTEMTIME holds).
-struct ClockTime {
-    int year, month, day, hour, minute, second, milliseconds;
-};
 
 // Splits "host" or "host:port". The host is what stands before the first ':'; the port is the
 // rest read like atoi and cut to 16 bits, or 123 without a ':'. nullptr, or the error line when

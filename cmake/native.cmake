@@ -5,9 +5,9 @@ add_link_options(${POLLWICK_SANITIZE})
 
 add_library(pollwick_native STATIC
   ${POLLWICK_PORTABLE_SOURCES}
-  mail/net_posix.cpp
+  base/log_posix.cpp
+  net/net_posix.cpp
   mail/tls_none.cpp
-  shell/log_posix.cpp
   settings/store_memory.cpp
   clock/local_clock_posix.cpp
 )

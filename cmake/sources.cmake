@@ -1,12 +1,12 @@
 # The portable part of the product, free of platform calls: one list for the program, the tests
 # and the fuzz targets.
 set(POLLWICK_PORTABLE_SOURCES
-  shell/text.cpp
-  shell/log.cpp
+  base/text.cpp
+  base/log.cpp
+  net/net_lookup.cpp
   shell/tray_rules.cpp
   mail/md5.cpp
   mail/pop3.cpp
-  mail/net_lookup.cpp
   settings/settings.cpp
   settings/sheet_rules.cpp
   clock/sntp.cpp

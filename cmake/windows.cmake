@@ -4,9 +4,10 @@ add_link_options(-static -static-libgcc -static-libstdc++)
 
 add_library(pollwick_win STATIC
   ${POLLWICK_PORTABLE_SOURCES}
-  mail/net_win32.cpp
+  base/log_win32.cpp
+  net/net_win32.cpp
   mail/tls_schannel.cpp
-  shell/log_win32.cpp
+  shell/log_window.cpp
   shell/tray.cpp
   settings/store_win32.cpp
   settings/sheet.cpp
@@ -23,16 +24,19 @@ set_source_files_properties(resources/pollwick.rc PROPERTIES OBJECT_DEPENDS "${P
 pollwick_product_flags(pollwick)
 target_link_libraries(pollwick PRIVATE pollwick_win)
 
-# What a Windows user downloads: the stripped program and a short readme, zipped.
+# What a Windows user downloads: the stripped program and a short readme, zipped, named with the
+# version from resources/names.h.
+file(STRINGS ${PROJECT_SOURCE_DIR}/resources/names.h version REGEX "^#define POLLWICK_VERSION \"")
+string(REGEX REPLACE ".*\"(.*)\".*" "\\1" POLLWICK_VERSION "${version}")
 set(POLLWICK_RELEASE ${CMAKE_BINARY_DIR}/release)
+configure_file(${PROJECT_SOURCE_DIR}/docs/release-readme.txt ${POLLWICK_RELEASE}/readme.txt @ONLY)
 add_custom_target(release
   COMMAND ${CMAKE_COMMAND} -E make_directory ${POLLWICK_RELEASE}
   COMMAND ${CMAKE_STRIP} -o ${POLLWICK_RELEASE}/pollwick.exe $<TARGET_FILE:pollwick>
-  COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/docs/release-readme.txt ${POLLWICK_RELEASE}/readme.txt
   COMMAND ${CMAKE_COMMAND} -E chdir ${POLLWICK_RELEASE}
-          ${CMAKE_COMMAND} -E tar cf ${CMAKE_BINARY_DIR}/pollwick-1.02.zip --format=zip pollwick.exe readme.txt
+          ${CMAKE_COMMAND} -E tar cf ${CMAKE_BINARY_DIR}/pollwick-${POLLWICK_VERSION}.zip --format=zip pollwick.exe readme.txt
   DEPENDS pollwick
-  COMMENT "Packing ${CMAKE_BINARY_DIR}/pollwick-1.02.zip")
+  COMMENT "Packing ${CMAKE_BINARY_DIR}/pollwick-${POLLWICK_VERSION}.zip")
 
 # The remote control that the demo and the documentation's screenshots drive the program with.
 add_executable(probe scripts/probe.cpp)

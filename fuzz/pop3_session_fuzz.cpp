@@ -6,8 +6,8 @@
 #include "fuzz/net_memory.h"
 #include "mail/pop3.h"
 #include "settings/settings.h"
-#include "shell/log.h"
-#include "shell/text.h"
+#include "base/log.h"
+#include "base/text.h"
 
 namespace {
 

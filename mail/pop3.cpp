@@ -6,11 +6,11 @@
 #include <cstring>
 
 #include "mail/md5.h"
-#include "mail/net.h"
+#include "net/net.h"
 #include "mail/tls.h"
 #include "settings/settings.h"
-#include "shell/log.h"
-#include "shell/text.h"
+#include "base/log.h"
+#include "base/text.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // offers none, every start fails with its own error line. One channel at a time.
 #pragma once
 
-#include "mail/net.h"
+#include "net/net.h"
 
 // Runs the client handshake with host over the connected socket (sending host as the server
 // name), then checks the server's certificate against the system's trust store and host. Logs a

@@ -1,7 +1,7 @@
 // TLS where the platform has none to offer: the check ends, never falling back to plain text.
 #include "mail/tls.h"
 
-#include "shell/log.h"
+#include "base/log.h"
 
 bool TlsStart(NetSocket, const char *)
 {

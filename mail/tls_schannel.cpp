@@ -10,8 +10,8 @@
 #include <cstring>
 
 #include "mail/tls.h"
-#include "shell/log.h"
-#include "shell/text.h"
+#include "base/log.h"
+#include "base/text.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
-// Resource and control ids, shared by the .rc files and the code. Each kind has its own range.
+// Resource and control ids, shared by the .rc files, the code and the tests.
 #pragma once
 
-// Menu commands 200..205.
+// The tray menu's commands.
 #define IDM_MAILER 200
 #define IDM_EXIT 201
 #define IDM_CHECK 202
@@ -9,7 +9,7 @@
 #define IDM_SHOWLOG 204
 #define IDM_VERSION 205
 
-// Icons 2000..2009: the program's own, then the tray pictures. The results and the checks under
+// Icons: the program's own, then the tray pictures. The results and the checks under
 // way come in the order of the count offset (no mail, all new, new beside old, only old).
 #define IDI_PROGRAM 2000
 #define IDI_NO_MAIL 2001
@@ -22,7 +22,7 @@
 #define IDI_CHECKING_OLD_MAIL 2008
 #define IDI_CHECK_FAILED 2009
 
-// Edit controls 3001..3010.
+// The log window's text.
 #define IDC_LOGTEXT 3010
 
 // Window messages of our own.
@@ -33,8 +33,8 @@
 #define ID_CHECKTIMER 1000
 #define ID_TRAYICON 5000
 
-// The settings sheet: edits 3001..3008, check boxes and radio buttons 3101..3104, labels and
-// group boxes 4000..4010, push buttons 6000 and 6001.
+// The settings sheet: edits from 3001, check boxes and radio buttons from 3101, labels and group
+// boxes from 4000, push buttons from 6000.
 #define IDC_POP3 3001
 #define IDC_USER 3002
 #define IDC_PASS 3003
@@ -62,8 +62,7 @@
 #define IDC_CHOOSE_MAILER 6000
 #define IDC_SYNC 6001
 
-// Page 2's security group: the choice of encryption (radio buttons 3105..3107 in group box
-// 4011) and whether the password is stored protected (check box 3108).
+// Page 2's security group: the choice of encryption and whether the password is stored protected.
 #define IDC_TLS_NONE 3105
 #define IDC_TLS_STLS 3106
 #define IDC_TLS_IMPLICIT 3107

@@ -4,8 +4,8 @@
 //   probe COMMAND          check, mailer, settings, log, version or exit, as from the tray menu
 //   probe click|dblclick|menu   the tray icon's left click, double click or right button
 //   probe page N           show page N (0..2) of the open settings sheet
-//   probe rect CAPTION     print the place of a window of that caption (or of the open menu, for
-//                          "menu"): left top width height
+//   probe rect sheet|menu  print the place of the settings sheet or of the open menu:
+//                          left top width height
 //   probe text             print the log window's text
 #include <windows.h>
 #include <prsht.h>
@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "resources/names.h"
 #include "resources/resource.h"
 
 namespace {
@@ -25,7 +26,7 @@ struct Command {
 constexpr Command kCommands[] = {{"check", IDM_CHECK},       {"mailer", IDM_MAILER}, {"settings", IDM_SETTINGS},
                                  {"log", IDM_SHOWLOG},       {"version", IDM_VERSION}, {"exit", IDM_EXIT}};
 
-HWND ProgramWindow() { return FindWindowA("Pollwick", "Pollwick"); }
+HWND ProgramWindow() { return FindWindowA(MAIN_WINDOW_CLASS, MAIN_WINDOW_CLASS); }
 
 }  // namespace
 
@@ -58,19 +59,19 @@ int main(int argc, char **argv)
             return PostMessageA(window, WM_TRAYNOTIFY, ID_TRAYICON, mouse.message) ? 0 : 1;
     if (strcmp(verb, "rect") == 0 && argc > 2) {
         RECT r;
-        HWND found = strcmp(argv[2], "menu") == 0 ? FindWindowA("#32768", nullptr) : FindWindowA(nullptr, argv[2]);
+        HWND found = strcmp(argv[2], "menu") == 0 ? FindWindowA("#32768", nullptr) : FindWindowA("#32770", SHEET_CAPTION);
         if (found == nullptr || !GetWindowRect(found, &r))
             return 1;
         printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
         return 0;
     }
     if (strcmp(verb, "page") == 0 && argc > 2) {
-        HWND sheet = FindWindowA("#32770", "Pollwick 設定");
+        HWND sheet = FindWindowA("#32770", SHEET_CAPTION);
         return sheet != nullptr && PostMessageA(sheet, PSM_SETCURSEL, static_cast<WPARAM>(atoi(argv[2])), 0) ? 0 : 1;
     }
     if (strcmp(verb, "text") == 0) {
         static char text[81920];
-        HWND log = FindWindowA("#32770", "Pollwick ログ");
+        HWND log = FindWindowA("#32770", LOG_WINDOW_CAPTION);
         if (log == nullptr)
             return 1;
         DWORD_PTR copied;

@@ -18,8 +18,10 @@ if [ -z "${POLLWICK_RUN_SET_UP:-}" ]; then
   bash "$top/scripts/setup.sh"
   [ "$had_locale" = 1 ] || POLLWICK_RUN_SET_UP=1 exec bash "$top/scripts/run.sh" "$@"
 fi
-cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "$(nproc)" --target windows
+# Only what runs here: the program and its remote control, in the tree the tests cross-build in.
+cmake -S "$top" -B "$build/windows" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build/windows" -j "$(nproc)" --target pollwick probe
 exe=$build/windows/pollwick.exe
 probe=$build/windows/probe.exe
 work=$build/demo
@@ -55,7 +57,7 @@ if [ "$demo" = 1 ]; then
   done
   [ -d "$WINEPREFIX" ] || echo "run: making a throwaway Wine prefix in $WINEPREFIX (about 15 s)"
   wine_prefix_setup
-  key='HKCU\Software\Quorvane\Pollwick'
+  key="HKCU\\$(pollwick_name SETTINGS_KEY_PATH)"
   wine reg delete "$key" /f >/dev/null 2>&1 || true
   wine reg add "$key" /v POP3 /d 127.0.0.1 /f >/dev/null 2>&1
   wine reg add "$key" /v USER /d demo /f >/dev/null 2>&1

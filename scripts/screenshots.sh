@@ -36,7 +36,7 @@ for i in 1 2 3; do
   printf 'Subject: demo %s\r\n\r\nHello.\r\n' "$i" >"$work/dovecot/home/demo/Maildir/new/1765000000.M$i.demo"
 done
 
-key='HKCU\Software\Quorvane\Pollwick'
+key="HKCU\\$(pollwick_name SETTINGS_KEY_PATH)"
 set_value() { wine reg add "$key" /v "$1" ${3:+/t "$3"} /d "$2" /f >/dev/null 2>&1; }
 wine reg delete "$key" /f >/dev/null 2>&1 || true
 set_value POP3 127.0.0.1; set_value USER demo; set_value PASS demo
@@ -92,7 +92,7 @@ sleep 2
 for page in 0 1 2; do
   probe page $page
   sleep 1
-  shot_window "Pollwick 設定" "settings-page$((page + 1))" 0
+  shot_window sheet "settings-page$((page + 1))" 0
 done
 xdotool key Escape
 sleep 1

@@ -27,3 +27,8 @@ wine_prefix_setup() {
   done
   wineserver -w
 } >/dev/null 2>&1 </dev/null
+
+# A text that resources/names.h defines, as a script needs it:  pollwick_name SETTINGS_KEY_PATH
+pollwick_name() {
+  sed -n "s/^#define $1 \"\(.*\)\".*/\1/p" "$(dirname "${BASH_SOURCE[0]}")/../resources/names.h" | sed 's/\\\\/\\/g'
+}

@@ -3,7 +3,7 @@
 
 #include <htmlhelp.h>
 
-#include "shell/text.h"
+#include "base/text.h"
 
 namespace {
 
@@ -96,7 +96,7 @@ void ShowOwnPopup(HWND caller, const char *text, POINT point)
         windowClass.style = CS_SAVEBITS | CS_DROPSHADOW;
         windowClass.lpfnWndProc = PopupProc;
         windowClass.hInstance = instance;
-        windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
+        windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
         windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_INFOBK + 1);
         windowClass.lpszClassName = kHelpPopupClass;
         popupClass = RegisterClassA(&windowClass);

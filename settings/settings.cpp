@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "settings/store.h"
-#include "shell/log.h"
-#include "shell/text.h"
+#include "base/log.h"
+#include "base/text.h"
 
 namespace {
 constexpr SettingsRecord kDefaults = {
@@ -163,10 +163,3 @@ void SaveAllSettings() { SaveGroup(kAll); }
 void SaveBasicSettings() { SaveGroup(kBasic); }
 void SaveDetailSettings() { SaveGroup(kDetail); }
 void SaveNtpSettings() { SaveGroup(kNtp); }
-
-int32_t ClampInterval(int32_t minutes)
-{
-    if (minutes < kMinInterval)
-        return kMinInterval;
-    return minutes > kMaxInterval ? kMaxInterval : minutes;
-}

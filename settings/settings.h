@@ -7,7 +7,7 @@
 struct SettingsRecord {
     char POP3[256];  // POP3 server host name
     char USER[64];
-    char PASS[64];   // kept and stored as plain text
+    char PASS[64];   // in memory as typed; stored as PENC says
     char EXEC[260];  // mail program
     char PARA[256];  // its arguments
     int32_t PORT;    // POP3 TCP port
@@ -26,15 +26,6 @@ struct SettingsRecord {
 };
 
 extern SettingsRecord Settings;
-
-// TIME in minutes: at least one, and at most what the check timer can hold in milliseconds
-// (35791 * 60000 is the last that fits a signed 32-bit count).
-constexpr int32_t kMinInterval = 1;
-constexpr int32_t kMaxInterval = 35791;
-int32_t ClampInterval(int32_t minutes);
-
-// Where the values live, under the current user.
-constexpr char kSettingsKeyPath[] = "Software\\Quorvane\\Pollwick";
 
 // Puts every field back to its default (the state at program start).
 void ResetSettings();

@@ -7,11 +7,12 @@
 #include <cstddef>
 
 #include "clock/sntp.h"
+#include "resources/names.h"
 #include "resources/resource.h"
 #include "settings/help_popup.h"
 #include "settings/settings.h"
 #include "settings/sheet_rules.h"
-#include "shell/text.h"
+#include "base/text.h"
 
 namespace {
 
@@ -116,7 +117,7 @@ bool CheckMailerText(HWND page)
                     ? "メールソフトのパスか引数が長すぎます。\nパスは259文字まで、引数は255文字までです。"
                     : "メールソフトの実行ファイルが読み取れません。\n\".exe\" で終わるパスに続けて引数を書くか、"
                       "パスを \" で囲んでください。",
-                "メールソフトの登録", MB_OK | MB_ICONWARNING);
+                MAILER_BOX_CAPTION, MB_OK | MB_ICONWARNING);
     SetFocus(GetDlgItem(page, IDC_MAILER));
     return false;
 }
@@ -280,7 +281,7 @@ void ShowSettingsSheet(HWND owner)
     header.dwFlags = PSH_NOAPPLYNOW | PSH_WIZARDCONTEXTHELP;
     header.hwndParent = owner;
     header.hInstance = instance;
-    header.pszCaption = "Pollwick 設定";
+    header.pszCaption = SHEET_CAPTION;
     header.nPages = 3;
     header.nStartPage = 0;
     header.phpage = pages;
@@ -301,7 +302,7 @@ int ChooseMailer(HWND owner)
     dialog.nMaxFile = sizeof fileName;
     dialog.lpstrFileTitle = fileTitle;
     dialog.nMaxFileTitle = sizeof fileTitle;
-    dialog.lpstrTitle = "メールソフトを登録";
+    dialog.lpstrTitle = MAILER_CHOOSER_TITLE;
     dialog.Flags = OFN_FILEMUSTEXIST;
     dialog.lpstrDefExt = "exe";
     if (!GetOpenFileNameA(&dialog))

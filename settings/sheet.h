@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-// Runs the modal sheet "Pollwick 設定" over owner, whose module holds the page templates, and
+// Runs the modal sheet over owner, whose module holds the page templates, and
 // returns when it has closed. On OK each page that was opened saves its own group; Cancel saves
 // nothing.
 void ShowSettingsSheet(HWND owner);

@@ -1,10 +1,9 @@
 // The text rules of the settings sheet, free of platform calls.
 #include "settings/sheet_rules.h"
-#include "settings/settings.h"
 
 #include <cstring>
 
-#include "shell/text.h"
+#include "base/text.h"
 
 namespace {
 
@@ -64,6 +63,13 @@ int32_t ReadLeadingInteger(const char *text)
     if (value > INT32_MAX)
         return INT32_MAX;
     return static_cast<int32_t>(value);
+}
+
+int32_t ClampInterval(int32_t minutes)
+{
+    if (minutes < kMinInterval)
+        return kMinInterval;
+    return minutes > kMaxInterval ? kMaxInterval : minutes;
 }
 
 int32_t IntervalFromText(const char *text)

@@ -12,7 +12,13 @@ constexpr size_t kMailerTextSize = 516;
 // 32-bit bound instead of wrapping.
 int32_t ReadLeadingInteger(const char *text);
 
-// The interval the page takes from its box: the leading integer, raised to 1 and lowered to 35791.
+// TIME in minutes: at least one, and at most what the check timer can hold in milliseconds
+// (35791 * 60000 is the last that fits a signed 32-bit count).
+constexpr int32_t kMinInterval = 1;
+constexpr int32_t kMaxInterval = 35791;
+int32_t ClampInterval(int32_t minutes);
+
+// The interval the page takes from its box: the leading integer, brought into that range.
 int32_t IntervalFromText(const char *text);
 
 enum class MailerSplit {

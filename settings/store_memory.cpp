@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "shell/text.h"
+#include "base/text.h"
 
 MemoryStoreState MemoryStore;
 

@@ -5,9 +5,9 @@
 
 #include <cstring>
 
-#include "settings/settings.h"
+#include "resources/names.h"
 #include "settings/store.h"
-#include "shell/text.h"
+#include "base/text.h"
 
 CreateKeyFunction SettingsCreateKey = RegCreateKeyExA;
 
@@ -18,7 +18,7 @@ HKEY openKey;
 bool StoreOpenForRead()
 {
     // Loading only opens the key: a first start leaves the registry as it found it.
-    return RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_READ, &openKey) == ERROR_SUCCESS;
+    return RegOpenKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY_PATH, 0, KEY_READ, &openKey) == ERROR_SUCCESS;
 }
 
 long StoreRead(const char *name, void *data, uint32_t size)
@@ -33,7 +33,7 @@ long StoreOpenForWrite()
 {
     char noClass[1] = "";
     DWORD disposition;
-    return SettingsCreateKey(HKEY_CURRENT_USER, kSettingsKeyPath, 0, noClass, REG_OPTION_NON_VOLATILE,
+    return SettingsCreateKey(HKEY_CURRENT_USER, SETTINGS_KEY_PATH, 0, noClass, REG_OPTION_NON_VOLATILE,
                              KEY_ALL_ACCESS, nullptr, &openKey, &disposition);
 }
 
@@ -45,7 +45,7 @@ void StoreWrite(const char *name, StoreType type, const void *data, uint32_t siz
 
 void StoreClose() { RegCloseKey(openKey); }
 
-void ReportStoreFailure(const char *text) { MessageBoxA(nullptr, text, "エラー:RegCreateKeyEx", 0); }
+void ReportStoreFailure(const char *text) { MessageBoxA(nullptr, text, STORE_FAILURE_CAPTION, 0); }
 
 // Windows' data protection for the current user (crypt32, which the TLS check loads anyway); it
 // never shows a window of its own.

@@ -4,12 +4,14 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include "resources/names.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
 #include "settings/sheet.h"
-#include "shell/log.h"
+#include "settings/sheet_rules.h"
+#include "base/log.h"
 #include "shell/log_window.h"
-#include "shell/text.h"
+#include "base/text.h"
 #include "shell/tray.h"
 #include "shell/tray_rules.h"
 
@@ -20,7 +22,7 @@ namespace {
 // Sent to every top-level window when the shell (and its notification area) starts anew.
 UINT TaskbarCreatedMessage;
 
-const char kClassName[] = "Pollwick";
+const char kClassName[] = MAIN_WINDOW_CLASS;
 
 bool AccountComplete()
 {
@@ -86,7 +88,7 @@ void OpenSettings(HWND window)
 
 void ShowVersion(HWND window)
 {
-    MessageBoxA(window, "Pollwick Version 1.02\nCopyright (C) 2001-2026 Quorvane", "Pollwick のﾊﾞｰｼﾞｮﾝ情報", MB_OK);
+    MessageBoxA(window, "Pollwick Version " POLLWICK_VERSION "\n" POLLWICK_COPYRIGHT, VERSION_BOX_CAPTION, MB_OK);
 }
 
 void OnCreate(HWND window)
@@ -100,7 +102,7 @@ void OnCreate(HWND window)
     AddTrayIcon(window, &TrayIcon);
     SetTrayIcon(window, &TrayIcon, IDI_NO_MAIL + CountOffset(Settings.ALLM, Settings.OLDM));
     if (!AccountComplete()) {
-        MessageBoxA(window, "POP3の設定を行ってください。", "メッセージ", MB_OK);
+        MessageBoxA(window, "POP3の設定を行ってください。", PROMPT_BOX_CAPTION, MB_OK);
         Settings.SheetOpen = 1;
         ShowSettingsSheet(window);
         Settings.SheetOpen = 0;
@@ -219,7 +221,6 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         OnPowerBroadcast(window, wParam);
         return TRUE;
     case WM_DISPLAYCHANGE:
-    case WM_DPICHANGED:
     case WM_SETTINGCHANGE:
         // The small-icon size may have changed with the screen or its scaling.
         if (TrayIconId != 0)
@@ -243,7 +244,7 @@ ATOM RegisterMainWindowClass(HINSTANCE instance)
     windowClass.lpfnWndProc = MainWindowProc;
     windowClass.hInstance = instance;
     windowClass.hIconSm = LoadSmallIcon(instance, IDI_PROGRAM);
-    windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
+    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
     windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
     windowClass.lpszClassName = kClassName;
     return RegisterClassExA(&windowClass);

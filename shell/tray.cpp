@@ -5,7 +5,7 @@
 
 #include "mail/pop3.h"
 #include "settings/settings.h"
-#include "shell/text.h"
+#include "base/text.h"
 #include "shell/tray_rules.h"
 #include "resources/resource.h"
 

@@ -1,7 +1,7 @@
 // The tray's decisions, free of platform calls.
 #include "shell/tray_rules.h"
 
-#include "shell/text.h"
+#include "base/text.h"
 
 int CountOffset(int32_t allm, int32_t oldm)
 {

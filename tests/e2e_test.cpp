@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "resources/names.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
 #include "tests/support/harness.h"
@@ -63,10 +64,10 @@ TEST_F(EndToEnd, AFirstStartAsksForTheAccountAndTheExitWritesEveryValue)
     PutStored("EPAS", false, "not sealed by this user");
     {
         Program program;
-        HWND box = WaitDialog("メッセージ");
+        HWND box = WaitDialog(PROMPT_BOX_CAPTION);
         ASSERT_NE(box, nullptr);
         PostMessageA(box, WM_COMMAND, IDOK, 0);
-        HWND sheet = WaitDialog("Pollwick 設定");
+        HWND sheet = WaitDialog(SHEET_CAPTION);
         ASSERT_NE(sheet, nullptr);
         PostMessageA(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
         EXPECT_TRUE(program.WaitForLog("[system] Error: 保存されたパスワードを復号できません。"));
@@ -75,17 +76,17 @@ TEST_F(EndToEnd, AFirstStartAsksForTheAccountAndTheExitWritesEveryValue)
     ClearStore();
     Program program;
     ASSERT_NE(program.Window(), nullptr);
-    HWND box = WaitDialog("メッセージ");
+    HWND box = WaitDialog(PROMPT_BOX_CAPTION);
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(WindowText(GetDlgItem(box, 0xFFFF)), "POP3の設定を行ってください。");
-    EXPECT_EQ(FindDialog("Pollwick ログ"), nullptr);  // the log window comes after the sheet
+    EXPECT_EQ(FindDialog(LOG_WINDOW_CAPTION), nullptr);  // the log window comes after the sheet
     EXPECT_EQ(ShownPictureSettled(IDI_NO_MAIL), IDI_NO_MAIL);
     PostMessageA(box, WM_COMMAND, IDOK, 0);
-    HWND sheet = WaitDialog("Pollwick 設定");
+    HWND sheet = WaitDialog(SHEET_CAPTION);
     ASSERT_NE(sheet, nullptr);
     PostMessageA(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
-    EXPECT_TRUE(WaitUntil([] { return FindDialog("Pollwick ログ") != nullptr; }, 10000));
-    EXPECT_FALSE(IsWindowVisible(FindDialog("Pollwick ログ")));
+    EXPECT_TRUE(WaitUntil([] { return FindDialog(LOG_WINDOW_CAPTION) != nullptr; }, 10000));
+    EXPECT_FALSE(IsWindowVisible(FindDialog(LOG_WINDOW_CAPTION)));
     Exit(program);
     for (const char *name : {"POP3", "USER", "PASS", "EXEC", "PARA", "PORT", "TIME", "APOP", "STCH", "DCHK", "DMAL",
                              "ALLM", "OLDM", "NTPS", "TLSM"})
@@ -176,9 +177,9 @@ TEST_F(EndToEnd, MenuCommandsAndWhatTheyDoWhileTheSheetIsOpen)
 {
     StoreAccount(2, false);
     Program program;
-    ASSERT_TRUE(WaitUntil([] { return FindDialog("Pollwick ログ") != nullptr; }, 10000));
+    ASSERT_TRUE(WaitUntil([] { return FindDialog(LOG_WINDOW_CAPTION) != nullptr; }, 10000));
     program.Command(IDM_SHOWLOG);
-    EXPECT_TRUE(WaitUntil([] { return IsWindowVisible(FindDialog("Pollwick ログ")) != FALSE; }));
+    EXPECT_TRUE(WaitUntil([] { return IsWindowVisible(FindDialog(LOG_WINDOW_CAPTION)) != FALSE; }));
     program.Command(IDM_MAILER);
     EXPECT_TRUE(WaitUntil([&] { return MailerRan(); }, 10000));
     program.Command(IDM_CHECK);
@@ -186,13 +187,13 @@ TEST_F(EndToEnd, MenuCommandsAndWhatTheyDoWhileTheSheetIsOpen)
     EXPECT_NE(program.Log().find("[recv] +OK 2 "), std::string::npos);
 
     program.Command(IDM_VERSION);
-    HWND version = WaitDialog("Pollwick のﾊﾞｰｼﾞｮﾝ情報");
+    HWND version = WaitDialog(VERSION_BOX_CAPTION);
     ASSERT_NE(version, nullptr);
     EXPECT_EQ(WindowText(GetDlgItem(version, 0xFFFF)).substr(0, 22), "Pollwick Version 1.02\n");
     PostMessageA(version, WM_COMMAND, IDOK, 0);
 
     program.Command(IDM_SETTINGS);
-    HWND sheet = WaitDialog("Pollwick 設定");
+    HWND sheet = WaitDialog(SHEET_CAPTION);
     ASSERT_NE(sheet, nullptr);
     EXPECT_TRUE(program.WaitForLog("[system] 設定開始：自動接続を中断します...\r\n"));
     // While it is open: no check, no second sheet, a double click does nothing.
@@ -201,32 +202,32 @@ TEST_F(EndToEnd, MenuCommandsAndWhatTheyDoWhileTheSheetIsOpen)
     program.Tray(WM_LBUTTONDBLCLK);
     Sleep(2000);
     EXPECT_EQ(program.Count(Connect()), 1u);
-    EXPECT_EQ(FindWindowExA(nullptr, sheet, "#32770", "Pollwick 設定"), nullptr);
+    EXPECT_EQ(FindWindowExA(nullptr, sheet, "#32770", SHEET_CAPTION), nullptr);
     PostMessageA(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
     EXPECT_TRUE(program.WaitForLog("[system] 設定終了： 5 分後に再接続します...\r\n"));
 
     // The right button opens the menu; keys posted to its owner pick the fourth entry, ログ表示.
-    ShowWindow(FindDialog("Pollwick ログ"), SW_HIDE);
+    ShowWindow(FindDialog(LOG_WINDOW_CAPTION), SW_HIDE);
     program.Tray(WM_RBUTTONUP);
     ASSERT_TRUE(WaitUntil([] { return FindWindowA("#32768", nullptr) != nullptr; }));
     Sleep(300);
     for (int i = 0; i < 4; i++)
         PostMessageA(program.Window(), WM_KEYDOWN, VK_DOWN, 0);
     PostMessageA(program.Window(), WM_KEYDOWN, VK_RETURN, 0);
-    EXPECT_TRUE(WaitUntil([] { return IsWindowVisible(FindDialog("Pollwick ログ")) != FALSE; }));
+    EXPECT_TRUE(WaitUntil([] { return IsWindowVisible(FindDialog(LOG_WINDOW_CAPTION)) != FALSE; }));
 
     // With the key readable only, 終了 still ends the program: the save at exit says why it failed,
     // and by then the icon has gone (removed by the program, not left for the shell to find).
     HKEY key;
     PSECURITY_DESCRIPTOR readOnly;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, WRITE_DAC, &key), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY_PATH, 0, WRITE_DAC, &key), ERROR_SUCCESS);
     ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;;KR;;;WD)(A;;WDSD;;;WD)", SDDL_REVISION_1, &readOnly,
                                                          nullptr);
     RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, readOnly);
     LocalFree(readOnly);
     RegCloseKey(key);
     program.Command(IDM_EXIT);
-    HWND box = WaitDialog("エラー:RegCreateKeyEx");
+    HWND box = WaitDialog(STORE_FAILURE_CAPTION);
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(WindowText(GetDlgItem(box, 0xFFFF)), "エラーコード:5");
     EXPECT_EQ(ShownPicture(), 0) << "the icon was still there while the settings were saved";
@@ -258,7 +259,7 @@ TEST_F(EndToEnd, ANewShellGetsTheIconBackAndWakingUpChecksAtOnce)
     EXPECT_EQ(program.Count(Connect()), 1u);
     // Not while the settings sheet is open: closing it arms the interval anyway.
     program.Command(IDM_SETTINGS);
-    HWND sheet = WaitDialog("Pollwick 設定");
+    HWND sheet = WaitDialog(SHEET_CAPTION);
     ASSERT_NE(sheet, nullptr);
     program.Send(WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC);
     Sleep(2000);

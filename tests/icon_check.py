@@ -1,26 +1,34 @@
 #!/usr/bin/env python3
 """Reads the ten icons out of the built program's resources and checks every image's layout from its
 pixels alone, at places taken as proportions of its size.   icon_check.py pollwick.exe"""
+import re
 import struct
 import sys
 import zlib
+from pathlib import Path
 
-GLYPH = {**dict.fromkeys(range(2000, 2005), "postal"), **dict.fromkeys(range(2005, 2009), "question"), 2009: "cross"}
+ID = {name[4:]: int(number) for name, number in
+      re.findall(r"#define (IDI_\w+) (\d+)", (Path(__file__).parents[1] / "resources/resource.h").read_text())}
+GLYPH = {ID[name]: glyph for names, glyph in (("PROGRAM NO_MAIL NEW_MAIL NEW_AND_OLD_MAIL OLD_MAIL", "postal"),
+         ("CHECKING_NO_MAIL CHECKING_NEW_MAIL CHECKING_NEW_AND_OLD_MAIL CHECKING_OLD_MAIL", "question"),
+         ("CHECK_FAILED", "cross")) for name in names.split()}
+LIT = {"top": {"NEW_MAIL", "NEW_AND_OLD_MAIL", "CHECKING_NEW_MAIL", "CHECKING_NEW_AND_OLD_MAIL"},
+       "bottom": {"NEW_AND_OLD_MAIL", "OLD_MAIL", "CHECKING_NEW_AND_OLD_MAIL", "CHECKING_OLD_MAIL"}}
 COLOURS = {"black": lambda r, g, b: max(r, g, b) < 0x40, "white": lambda r, g, b: min(r, g, b) > 0xE0,
            "red": lambda r, g, b: r > 0xC0 and max(g, b) < 0x60, "dark": lambda r, g, b: max(r, g, b) <= 0x90,
            "dark red": lambda r, g, b: 0x60 < r < 0xB0 and max(g, b) < 0x40,
            "grey": lambda r, g, b: 0x60 < r < 0xD0 and max(abs(r - g), abs(g - b)) < 16,
            "yellow": lambda r, g, b: min(r, g) > 0xC0 and b < 0x80}
 # What an area must be (all of it, or the share given); the area as fractions of the size: x from, to,
-# y from, to. The program's own post box (2000 from 32 pixels on) seen from above at an angle, and
+# y from, to. The program's own post box (IDI_PROGRAM from 32 pixels on) seen from above at an angle, and
 # the front of the others: clear beside the outline, the red face, the two slots and which are lit.
 BOX = [("top-left corner", "clear", 0, .08, 0, .2), ("bottom-right corner", "clear", .85, 1, .88, 1),
        ("front", "red", .13, .18, .45, .75), ("top", "red", .35, .55, .15, .24), ("side", "dark red", .75, .86, .4, .7),
        ("upper slot", "grey", .25, .55, .38, .43), ("lower slot", "grey", .25, .55, .82, .87)]
 FRONT = [("left margin", "clear", 0, .04, 0, 1), ("right margin", "clear", .96, 1, 0, 1),
          ("face", "red", .13, .28, .3, .7), ("face", "red", .72, .87, .3, .7)]
-SLOTS = [("top", (.3, .7, .14, .23), {2002, 2003, 2006, 2007}),
-         ("bottom", (.3, .7, .77, .86), {2003, 2004, 2007, 2008})]
+SLOTS = [(slot, area, {ID[name] for name in LIT[slot]}) for slot, area in (("top", (.3, .7, .14, .23)),
+                                                                           ("bottom", (.3, .7, .77, .86)))]
 
 
 def resources(pe):
@@ -80,7 +88,7 @@ def check(image, number):
     is_ = lambda kind, p: p[3] < 128 if kind == "clear" else p[3] >= 128 and COLOURS[kind](*p[:3])
     area = lambda x0, x1, y0, y1: [((x, y), image[y][x]) for y in range(n) for x in range(n)
                                    if x0 <= (x + .5) / n <= x1 and y0 <= (y + .5) / n <= y1]
-    box = number == 2000 and n >= 32
+    box = number == ID["PROGRAM"] and n >= 32
     rules = BOX if box else FRONT + [(f"{name} lamp", "yellow", *where, .25) if number in lit
                                      else (f"{name} slot", "dark", *where) for name, where, lit in SLOTS]
     for what, kind, x0, x1, y0, y1, *share in rules:
@@ -110,12 +118,12 @@ def check(image, number):
 
 def main():
     found, faults = resources(open(sys.argv[1], "rb").read()), []
-    for number in range(2000, 2010):
+    for number in sorted(GLYPH):
         group = found.get((14, number), bytes(6))
         members = [struct.unpack_from("<BB10xH", group, 6 + 14 * i) for i in range(len(group) // 14)]  # after 6 bytes
         images = [decode(found[3, member]) for _, _, member in members]
         sizes = sorted((w or 256, h or 256, len(image[0]), len(image)) for (w, h, _), image in zip(members, images))
-        if sizes != [(n, n, n, n) for n in [16, 20, 24, 32, 40, 48] + [256] * (number == 2000)]:
+        if sizes != [(n, n, n, n) for n in [16, 20, 24, 32, 40, 48] + [256] * (number == ID["PROGRAM"])]:
             faults.append(f"{number}: sizes (width, height in the group; width, height drawn) {sizes}")
         faults += [f"{number} {len(image)}x{len(image)}: {fault}"
                    for image in images if len(image) == len(image[0]) for fault in check(image, number)]

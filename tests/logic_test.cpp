@@ -10,8 +10,8 @@
 #include "mail/pop3.h"
 #include "settings/settings.h"
 #include "settings/sheet_rules.h"
-#include "shell/log.h"
-#include "shell/text.h"
+#include "base/log.h"
+#include "base/text.h"
 #include "shell/tray_rules.h"
 
 #ifdef _WIN32

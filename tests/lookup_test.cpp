@@ -6,7 +6,7 @@
 #include <string>
 
 #include "clock/sntp.h"
-#include "mail/net.h"
+#include "net/net.h"
 #include "mail/pop3.h"
 #include "tests/support/harness.h"
 

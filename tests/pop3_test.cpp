@@ -13,11 +13,11 @@
 #include <wincrypt.h>
 #endif
 
-#include "mail/net.h"
+#include "net/net.h"
 #include "mail/pop3.h"
 #include "settings/settings.h"
-#include "shell/log.h"
-#include "shell/text.h"
+#include "base/log.h"
+#include "base/text.h"
 #include "tests/support/harness.h"
 
 namespace {

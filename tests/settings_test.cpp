@@ -6,8 +6,8 @@
 #include <string>
 
 #include "settings/settings.h"
-#include "shell/log.h"
-#include "shell/text.h"
+#include "base/log.h"
+#include "base/text.h"
 #include "tests/support/harness.h"
 
 namespace {

@@ -11,7 +11,7 @@
 
 #include "clock/local_clock.h"
 #include "clock/sntp.h"
-#include "mail/net.h"
+#include "net/net.h"
 #include "tests/support/harness.h"
 
 namespace {

@@ -10,14 +10,15 @@
 #include <thread>
 #include <vector>
 
+#include "resources/names.h"
 #include "resources/resource.h"
 #include "mail/pop3.h"
 #include "settings/help_popup.h"
 #include "settings/settings.h"
 #include "settings/sheet.h"
-#include "shell/log.h"
+#include "base/log.h"
 #include "shell/log_window.h"
-#include "shell/text.h"
+#include "base/text.h"
 #include "shell/tray.h"
 #include "shell/tray_rules.h"
 #include "tests/support/harness.h"
@@ -177,7 +178,7 @@ void RunSheet(const std::function<void(HWND sheet)> &drive)
 {
     std::thread driver([&] {
         HWND sheet = nullptr;
-        auto shown = [&] { return (sheet = FindDialog("Pollwick 設定")) != nullptr && IsWindowVisible(sheet); };
+        auto shown = [&] { return (sheet = FindDialog(SHEET_CAPTION)) != nullptr && IsWindowVisible(sheet); };
         if (!WaitUntil(shown, 10000)) {
             ADD_FAILURE() << "the sheet did not open";
             return;
@@ -294,11 +295,11 @@ TEST_F(Ui, OkWritesTheGroupOfEachPageThatWasOpened)
         Type(page, IDC_PORT, "70000");
         Type(page, IDC_MAILER, "mailer -x");
         Press(sheet, PSBTN_OK);
-        HWND box = WaitDialog("メールソフトの登録");
+        HWND box = WaitDialog(MAILER_BOX_CAPTION);
         ASSERT_NE(box, nullptr);
         EXPECT_NE(WindowText(GetDlgItem(box, 0xFFFF)).find("\".exe\""), std::string::npos);
         PostMessageA(box, WM_COMMAND, IDOK, 0);
-        EXPECT_TRUE(WaitUntil([] { return FindDialog("メールソフトの登録") == nullptr; }));
+        EXPECT_TRUE(WaitUntil([] { return FindDialog(MAILER_BOX_CAPTION) == nullptr; }));
         EXPECT_EQ(reinterpret_cast<HWND>(SendMessageA(sheet, PSM_GETCURRENTPAGEHWND, 0, 0)), page);
         Type(page, IDC_MAILER, "");  // an empty box clears the mail program
         Press(sheet, PSBTN_OK);
@@ -397,7 +398,7 @@ TEST_F(Ui, TheChooserPutsThePathAloneInTheBox)
         HWND page = Page(sheet, 1);
         for (bool pick : {true, false}) {
             PostMessageA(GetDlgItem(page, IDC_CHOOSE_MAILER), BM_CLICK, 0, 0);  // the dialog is modal
-            HWND chooser = WaitDialog("メールソフトを登録");
+            HWND chooser = WaitDialog(MAILER_CHOOSER_TITLE);
             ASSERT_NE(chooser, nullptr);
             HWND name = GetDlgItem(chooser, 0x47C);  // its file name box
             if (pick) {
@@ -409,7 +410,7 @@ TEST_F(Ui, TheChooserPutsThePathAloneInTheBox)
                 // It opens on the last choice; a cancel leaves the box alone.
                 EXPECT_TRUE(WaitUntil([&] { return WindowText(name).find("MAILER.EXE") != std::string::npos; }));
                 PostMessageA(chooser, WM_COMMAND, IDCANCEL, 0);
-                EXPECT_TRUE(WaitUntil([] { return FindDialog("メールソフトを登録") == nullptr; }));
+                EXPECT_TRUE(WaitUntil([] { return FindDialog(MAILER_CHOOSER_TITLE) == nullptr; }));
                 EXPECT_EQ(Read(page, IDC_MAILER), path);
             }
         }

@@ -14,10 +14,15 @@ Nobody edits the pixels by hand: change the drawing here and run it again (a tes
 committed files are exactly what this script writes). The PNG data is compressed by the small
 encoder below rather than by zlib, so that the bytes do not depend on the zlib at hand.
 """
+import re
 import struct
 import sys
 import zlib
 from pathlib import Path
+
+# The icon ids, as the program knows them: {"IDI_NO_MAIL": 2001, ...}.
+IDS = {name: int(number) for name, number in
+       re.findall(r"#define (IDI_\w+) (\d+)", (Path(__file__).parents[1] / "resource.h").read_text())}
 
 # The standard 16-colour palette; an icon's pixels are indexes into it.
 PALETTE = [
@@ -41,15 +46,15 @@ CROSS = [(5, 5, 5), (5, 10, 10), (6, 6, 6), (6, 9, 9), (7, 7, 8), (8, 7, 8),
 
 # id: (top slot lit, bottom slot lit, glyph between the slots)
 PICTURES = {
-    2001: (False, False, "postal"),
-    2002: (True, False, "postal"),
-    2003: (True, True, "postal"),
-    2004: (False, True, "postal"),
-    2005: (False, False, "question"),
-    2006: (True, False, "question"),
-    2007: (True, True, "question"),
-    2008: (False, True, "question"),
-    2009: (False, False, "cross"),
+    "IDI_NO_MAIL": (False, False, "postal"),
+    "IDI_NEW_MAIL": (True, False, "postal"),
+    "IDI_NEW_AND_OLD_MAIL": (True, True, "postal"),
+    "IDI_OLD_MAIL": (False, True, "postal"),
+    "IDI_CHECKING_NO_MAIL": (False, False, "question"),
+    "IDI_CHECKING_NEW_MAIL": (True, False, "question"),
+    "IDI_CHECKING_NEW_AND_OLD_MAIL": (True, True, "question"),
+    "IDI_CHECKING_OLD_MAIL": (False, True, "question"),
+    "IDI_CHECK_FAILED": (False, False, "cross"),
 }
 
 # The front's proportions per size, in pixels: the clear margin left and right, the black outline,
@@ -346,12 +351,12 @@ def sheet(rows, scale=6, big_scale=2, gap=12):
 
 
 def pictures():
-    """Every icon id with its images, smallest first."""
-    program = [front(n, *PICTURES[2001]) for n in TRAY_SIZES if n < 32]
+    """Every icon id's name with its images, smallest first."""
+    program = [front(n, *PICTURES["IDI_NO_MAIL"]) for n in TRAY_SIZES if n < 32]
     program += [post_box(n, outline) for n, outline in POST_BOX.items()]
-    icons = {2000: program}
-    for number, picture in PICTURES.items():
-        icons[number] = [front(n, *picture) for n in TRAY_SIZES]
+    icons = {"IDI_PROGRAM": program}
+    for name, picture in PICTURES.items():
+        icons[name] = [front(n, *picture) for n in TRAY_SIZES]
     return icons
 
 
@@ -359,10 +364,10 @@ def main():
     out = Path(sys.argv[1])
     out.mkdir(parents=True, exist_ok=True)
     icons = pictures()
-    for number, images in icons.items():
-        (out / f"{number}.ico").write_bytes(ico(images))
+    for name, images in icons.items():
+        (out / f"{name[4:].lower()}.ico").write_bytes(ico(images))  # IDI_NO_MAIL: no_mail.ico
     if len(sys.argv) > 2:
-        Path(sys.argv[2]).write_bytes(sheet([icons[n] for n in sorted(icons)]))
+        Path(sys.argv[2]).write_bytes(sheet([icons[n] for n in sorted(icons, key=IDS.get)]))
 
 
 if __name__ == "__main__":

@@ -6,10 +6,11 @@
 #include <filesystem>
 #include <fstream>
 
-#include "mail/net.h"
+#include "base/log.h"
+#include "base/text.h"
+#include "net/net.h"
+#include "resources/names.h"
 #include "settings/settings.h"
-#include "shell/log.h"
-#include "shell/text.h"
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -136,7 +137,7 @@ Stored ReadStored(const char *name)
 {
     char data[1024];
     DWORD type = 0, length = sizeof data;
-    if (RegGetValueA(HKEY_CURRENT_USER, kSettingsKeyPath, name, RRF_RT_ANY | RRF_NOEXPAND, &type, data, &length) !=
+    if (RegGetValueA(HKEY_CURRENT_USER, SETTINGS_KEY_PATH, name, RRF_RT_ANY | RRF_NOEXPAND, &type, data, &length) !=
         ERROR_SUCCESS)
         return {false, false, {}};
     return {true, type == REG_DWORD, std::string(data, length)};
@@ -145,15 +146,15 @@ Stored ReadStored(const char *name)
 void PutStored(const char *name, bool number, const std::string &bytes)
 {
     DWORD type = number ? REG_DWORD : bytes.empty() || bytes.back() != '\0' ? REG_BINARY : REG_SZ;
-    RegSetKeyValueA(HKEY_CURRENT_USER, kSettingsKeyPath, name, type, bytes.data(), static_cast<DWORD>(bytes.size()));
+    RegSetKeyValueA(HKEY_CURRENT_USER, SETTINGS_KEY_PATH, name, type, bytes.data(), static_cast<DWORD>(bytes.size()));
 }
 
-void ClearStore() { RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKeyPath); }
+void ClearStore() { RegDeleteKeyA(HKEY_CURRENT_USER, SETTINGS_KEY_PATH); }
 
 bool StoreExists()
 {
     HKEY key;
-    bool exists = RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_READ, &key) == ERROR_SUCCESS;
+    bool exists = RegOpenKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY_PATH, 0, KEY_READ, &key) == ERROR_SUCCESS;
     if (exists)
         RegCloseKey(key);
     return exists;
@@ -171,7 +172,7 @@ std::string SaveWithStoreDenied(void (*save)())
     std::thread reader([&] {
         HWND box = nullptr;
         WaitUntil([&] {
-            box = FindWindowA("#32770", "エラー:RegCreateKeyEx");
+            box = FindWindowA("#32770", STORE_FAILURE_CAPTION);
             return box != nullptr && GetDlgItemTextA(box, 0xFFFF, text, sizeof text) > 0;  // the box's text
         });
         PostMessageA(box, WM_COMMAND, IDOK, 0);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "resources/names.h"
 #include "resources/resource.h"
 #include "tests/support/harness.h"
 
@@ -175,7 +176,7 @@ Program::Program()
     command = "\"" + command.substr(0, command.find_last_of('\\')) + "\\pollwick.exe\"";
     STARTUPINFOA startup = {sizeof startup};
     if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process_))
-        WaitUntil([&] { return (window_ = FindProcessWindow(process_.dwProcessId, "Pollwick", "Pollwick")) != nullptr; },
+        WaitUntil([&] { return (window_ = FindProcessWindow(process_.dwProcessId, MAIN_WINDOW_CLASS, MAIN_WINDOW_CLASS)) != nullptr; },
                   10000);
 }
 
@@ -201,7 +202,7 @@ LRESULT Program::Send(UINT message, WPARAM wParam) const
 
 std::string Program::Log() const
 {
-    HWND log = FindProcessWindow(process_.dwProcessId, "#32770", "Pollwick ログ");
+    HWND log = FindProcessWindow(process_.dwProcessId, "#32770", LOG_WINDOW_CAPTION);
     return log == nullptr ? "" : WindowText(GetDlgItem(log, IDC_LOGTEXT));
 }
 

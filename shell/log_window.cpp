@@ -1,21 +1,15 @@
-// Platform side of the activity log on Windows: local time, and the log window.
-#include "shell/log.h"
+// The log window: a modeless dialog that shows the activity log, kept up to date as lines come.
 #include "shell/log_window.h"
+
+#include "base/log.h"
 #include "resources/resource.h"
 
 HWND LogWindow;
 
 namespace {
+
 // A refresh of the log window is on its way: more lines before it arrives need no other.
 bool refreshPosted;
-}  // namespace
-
-void ReadLogTime(LogTime *time)
-{
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    *time = {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
-}
 
 void NotifyLogWindow()
 {
@@ -25,8 +19,6 @@ void NotifyLogWindow()
     if (LogWindow != nullptr && !refreshPosted)
         refreshPosted = PostMessageA(LogWindow, WM_LOGUPDATED, 0, 0) != 0;
 }
-
-namespace {
 
 // Bottom-right corner of the work area, keeping the window's size.
 void PlaceAtWorkAreaCorner(HWND dialog)
@@ -46,6 +38,7 @@ INT_PTR CALLBACK LogDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
     switch (message) {
     case WM_INITDIALOG:
         PlaceAtWorkAreaCorner(dialog);
+        LogListener = NotifyLogWindow;
         // Lines written before the window existed (a password that could not be read, say) show
         // from the start.
         refreshPosted = PostMessageA(dialog, WM_LOGUPDATED, 0, 0) != 0;

@@ -12,8 +12,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "mail/net.h"
-#include "mail/net_lookup.h"
+#include "net/net.h"
+#include "net/net_lookup.h"
 
 int NetTimeoutMs = kDefaultNetTimeoutMs;
 

@@ -1,7 +1,7 @@
-// Platform side of the activity log for the native build: local time, and no window to tell.
+// The local time of a log line, for the native build.
 #include <ctime>
 
-#include "shell/log.h"
+#include "base/log.h"
 
 void ReadLogTime(LogTime *time)
 {
@@ -10,5 +10,3 @@ void ReadLogTime(LogTime *time)
     localtime_r(&now, &local);
     *time = {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec};
 }
-
-void NotifyLogWindow() {}

@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "mail/net.h"
-#include "mail/net_lookup.h"
+#include "net/net.h"
+#include "net/net_lookup.h"
 
 int NetTimeoutMs = kDefaultNetTimeoutMs;
 

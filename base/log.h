@@ -41,10 +41,12 @@ void PushLogLine(const char *line);
 // Every stored line, oldest first, joined without separators into out (size bytes).
 void JoinLogRing(char *out, size_t size);
 
-// Time-stamps one line, stores it and tells the log window. Callers end text with "\r\n".
+// Time-stamps one line, stores it and calls LogListener. Callers end text with "\r\n".
 void AppendLog(const char *prefix, const char *text);
 
-// Platform side of AppendLog. The log window is told that its text is out of date; it catches up
-// once the thread is back in its message loop.
+// Called after each stored line: the log window, once it exists, is told that its text is out of
+// date. Null until then.
+extern void (*LogListener)();
+
+// The local time of a line (the platform's side).
 void ReadLogTime(LogTime *time);
-void NotifyLogWindow();

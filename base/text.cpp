@@ -1,5 +1,5 @@
 // Bounded text helpers shared by every subsystem.
-#include "shell/text.h"
+#include "base/text.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,10 +1,10 @@
 // Name lookups for both socket sides: what comes before a thread, and the slots; nothing here
 // touches the platform.
-#include "mail/net_lookup.h"
+#include "net/net_lookup.h"
 
 #include <cstring>
 
-#include "mail/net.h"
+#include "net/net.h"
 
 namespace {
 enum LookupState { kLookupFree, kLookupRunning, kLookupDone, kLookupAbandoned };

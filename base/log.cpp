@@ -1,12 +1,13 @@
 // The log ring and the line format; nothing here touches the platform.
-#include "shell/log.h"
+#include "base/log.h"
 
 #include <cstring>
 
-#include "shell/text.h"
+#include "base/text.h"
 
 LogRingState LogRing;
 char LogJoined[kLogJoinedSize];
+void (*LogListener)();
 
 void InitLogRing()
 {
@@ -61,5 +62,6 @@ void AppendLog(const char *prefix, const char *text)
     ReadLogTime(&time);
     FormatLogLine(line, time, prefix, text);
     PushLogLine(line);
-    NotifyLogWindow();
+    if (LogListener != nullptr)
+        LogListener();
 }
