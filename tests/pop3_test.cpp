@@ -1,17 +1,10 @@
 // The POP3 session, built natively (BSD sockets) and for Windows (WinSock under Wine). Most of it
 // is one table of transcripts: each row scripts the server and names every byte the client must
-// send, the last lines of the log and the result. Then the real Dovecot, the heap, and TLS.
+// send, the last lines of the log and the result. Then the real Dovecot and the heap.
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <fstream>
-#include <iterator>
 #include <string>
-
-#ifdef _WIN32
-#include <windows.h>
-#include <wincrypt.h>
-#endif
 
 #include "net/net.h"
 #include "mail/pop3.h"
@@ -274,104 +267,6 @@ TEST(Pop3, WithoutAPlatformTlsNothingButStlsIsSent)
         EXPECT_EQ(CheckMail(), -1);
         EXPECT_EQ(server.Received(), mode == 1 ? "STLS\r\n" : "");
         EXPECT_EQ(LoggedLines().back(), "[system] Error: この環境ではTLS（暗号化通信）を使えません\r\n");
-    }
-}
-#else
-// TLS through SChannel against the Dovecot fixture's TLS side. The run's CA is trusted in the
-// tests' own Wine prefix, where crypt32 builds the user's root store from the registry, before
-// this process first asks for a chain; the test removes it again at its end.
-class Tls : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        std::ifstream file(FixturePath("dovecot/ca.pem"), std::ios::binary);
-        std::string pem((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-        DWORD blob[1024] = {32, 1};  // the certificate property, its encoding, its length, the DER
-        DWORD length = sizeof blob - 12;
-        BYTE hash[20];
-        DWORD hashLength = sizeof hash;
-        if (!CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
-                                  reinterpret_cast<BYTE *>(blob + 3), &length, nullptr, nullptr) ||
-            !CryptHashCertificate(0, CALG_SHA1, 0, reinterpret_cast<BYTE *>(blob + 3), length, hash, &hashLength))
-            return;
-        blob[2] = length;
-        char name[41];
-        for (int i = 0; i < 20; i++)
-            snprintf(name + 2 * i, 3, "%02X", hash[i]);
-        key_ = std::string("Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\") + name;
-        trusted_ = RegSetKeyValueA(HKEY_CURRENT_USER, key_.c_str(), "Blob", REG_BINARY, blob, length + 12) == 0;
-    }
-    static void TearDownTestSuite() { RegDeleteKeyA(HKEY_CURRENT_USER, key_.c_str()); }
-    void SetUp() override { ASSERT_TRUE(trusted_) << "the run's CA could not be trusted"; }
-    static int Check(const std::string &host, int mode, int port = 0, bool apop = false)
-    {
-        UseAccount(host, port != 0 ? port : DovecotPort(mode == 2), TestMailbox().user, TestMailbox().password, apop);
-        Settings.TLSM = mode;
-        NetTimeoutMs = 10000;
-        int result = CheckMail();
-        NetTimeoutMs = kDefaultNetTimeoutMs;
-        return result;
-    }
-    static std::string key_;
-    static bool trusted_;
-};
-std::string Tls::key_;
-bool Tls::trusted_ = false;
-
-bool StartsWith(const std::string &text, const std::string &start) { return text.rfind(start, 0) == 0; }
-
-TEST_F(Tls, StlsAndTlsFromTheConnectWithTheServersName)
-{
-    // The certificate for "localhost" goes only to a client that asks for that name (SNI).
-    SetMailboxCount(4);
-    for (int mode : {1, 2})
-        for (bool apop : {false, true})
-            EXPECT_EQ(Check("localhost", mode, 0, apop), 4) << "TLSM " << mode << (apop ? " APOP" : "");
-    ASSERT_EQ(Check("localhost", 1), 4);
-    Lines log = LoggedLines();
-    ASSERT_EQ(log.size(), 13u);
-    EXPECT_EQ(log[2], "[send] STLS\r\n");
-    EXPECT_TRUE(StartsWith(log[4], "[system] TLS 1.") && log[4].find(" で暗号化しました (") != std::string::npos) << log[4];
-    EXPECT_EQ(log[5], "[send] USER " + TestMailbox().user + "\r\n");
-    EXPECT_EQ(log[7], "[send] PASS " + std::string(TestMailbox().password.size(), '*') + "\r\n");
-    // From the connect on: the channel first, then the greeting.
-    ASSERT_EQ(Check("localhost", 2), 4);
-    EXPECT_TRUE(StartsWith(LoggedLines()[1], "[system] TLS 1.")) << LoggedLines()[1];
-}
-
-TEST_F(Tls, CertificatesThatMustBeRefused)
-{
-    const std::pair<const char *, const char *> cases[] = {
-        {"127.0.0.2", "[system] Error: サーバーの証明書は信頼された発行元のものではありません\r\n"},  // self-signed
-        {"127.0.0.1", "[system] Error: サーバーの証明書の名前がPOP3サーバ名と一致しません\r\n"},  // no SNI: another name
-        {"127.0.0.3", "[system] Error: サーバーの証明書の有効期限が切れています\r\n"},
-        {"127.0.0.4", "[system] Error: サーバーの証明書は信頼された発行元のものではありません\r\n"},  // issuer not sent
-    };
-    for (auto [host, error] : cases)
-        for (int mode : {1, 2}) {
-            EXPECT_EQ(Check(host, mode), -1) << host << " TLSM " << mode;
-            EXPECT_EQ(LoggedLines().back(), error) << host << " TLSM " << mode;
-            EXPECT_EQ(LoggedLines().size(), mode == 1 ? 5u : 2u) << host << " TLSM " << mode;
-        }
-}
-
-TEST_F(Tls, NothingButStlsCrossesInPlainText)
-{
-    // Plain text where the handshake's reply was due ends the check at once: no login, only a
-    // TLS hello went out.
-    for (int mode : {1, 2}) {
-        Script plain = {Send("+OK plain text here\r\n"), Pause(200), Send("-ERR no TLS here\r\n"), ReadLine(), Hang()};
-        if (mode == 1)
-            plain.insert(plain.begin() + 1, {ReadLine(), Send("+OK begin\r\n")});
-        FaultServer server(plain);
-        uint64_t start = NetClockMs();
-        EXPECT_EQ(Check("127.0.0.1", mode, server.Port()), -1);
-        EXPECT_LT(NetClockMs() - start, 2000u) << "TLSM " << mode;
-        WaitUntil([&] { return server.Received().size() > (mode == 1 ? 6u : 0u); }, 2000);  // it reads on its own
-        std::string hello = server.Received().substr(mode == 1 ? 6 : 0);
-        ASSERT_FALSE(hello.empty());
-        EXPECT_EQ(hello[0], '\x16') << "not a TLS handshake record";
-        EXPECT_TRUE(StartsWith(LoggedLines().back(), "[system] Error: TLSのハンドシェイクに失敗しました")) << mode;
     }
 }
 #endif
