@@ -15,6 +15,27 @@
 
 namespace {
 
+// A port whose listener's queue is full: a connect there neither succeeds nor fails.
+struct UnansweredPort {
+    UnansweredPort();
+    ~UnansweredPort();
+    int port;
+    intptr_t sockets[5];
+};
+
+UnansweredPort::UnansweredPort()
+{
+    sockets[0] = ListenOnLoopback(&port, 0);
+    for (int i = 1; i < 5; i++)
+        sockets[i] = ConnectToLoopback(port, false);
+}
+
+UnansweredPort::~UnansweredPort()
+{
+    for (intptr_t s : sockets)
+        CloseTestSocket(s);
+}
+
 struct Transcript {
     const char *name;
     Script server;

@@ -9,12 +9,145 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <winsock2.h>
+using SocketLength = int;
+#else
+#include <netinet/in.h>
+#include <sys/socket.h>
+using SocketLength = socklen_t;
+#endif
+
 #include "clock/local_clock.h"
 #include "clock/sntp.h"
 #include "net/net.h"
 #include "tests/support/harness.h"
 
 namespace {
+
+// A scripted SNTP peer: it takes one request and answers it with each datagram of its script,
+// from its own socket or a decoy's (127.0.0.1 at another port, 127.0.0.2 at its port). A reply
+// carries the request's transmit timestamp as its originate timestamp, unless echo is false.
+struct UdpReply {
+    enum Source { Server, OtherPort, OtherAddress } source;
+    std::string bytes;
+    bool echo = true;
+};
+// A 48-byte server reply with these fields; every other byte is zero.
+std::string SntpReply(uint32_t seconds, uint32_t fraction = 0, int leap = 0, int mode = 4, int stratum = 2);
+
+class FaultUdpServer {
+public:
+    explicit FaultUdpServer(std::vector<UdpReply> replies);
+    ~FaultUdpServer();
+    int Port() const { return port_; }
+    std::string Server() const { return "127.0.0.1:" + std::to_string(port_); }
+    std::string Request();  // the first datagram received, empty until then
+    int RequestPort();      // the port it came from, 0 until then
+
+private:
+    std::vector<UdpReply> replies_;
+    intptr_t sockets_[3];  // in the order of UdpReply::Source
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::string request_;
+    int requestPort_ = 0;
+    std::thread thread_;
+};
+
+// Holds a UDP port while it lives; another test program may hold it for a moment, so binding is
+// tried for up to 10 s.
+struct UdpPortHolder {
+    explicit UdpPortHolder(uint16_t port);
+    ~UdpPortHolder();
+    intptr_t socket;
+    bool bound;
+};
+
+std::string SntpReply(uint32_t seconds, uint32_t fraction, int leap, int mode, int stratum)
+{
+    std::string bytes(48, '\0');
+    bytes[0] = static_cast<char>((leap << 6) | (4 << 3) | mode);
+    bytes[1] = static_cast<char>(stratum);
+    for (int i = 0; i < 4; i++) {
+        bytes[40 + i] = static_cast<char>(seconds >> (24 - 8 * i));
+        bytes[44 + i] = static_cast<char>(fraction >> (24 - 8 * i));
+    }
+    return bytes;
+}
+
+FaultUdpServer::FaultUdpServer(std::vector<UdpReply> replies) : replies_(std::move(replies))
+{
+    sockets_[0] = OpenTestSocket(SOCK_DGRAM, INADDR_LOOPBACK, 0);
+    port_ = LocalPort(sockets_[0]);
+    sockets_[1] = OpenTestSocket(SOCK_DGRAM, INADDR_LOOPBACK, 0);
+    sockets_[2] = OpenTestSocket(SOCK_DGRAM, 0x7F000002, port_);
+    thread_ = std::thread([this] {
+        while (!stop_ && !WaitReadable(sockets_[0], 20)) {
+        }
+        if (stop_)
+            return;
+        char buffer[2048];
+        sockaddr_in client = {};
+        SocketLength length = sizeof client;
+        int n = recvfrom(sockets_[0], buffer, sizeof buffer, 0, reinterpret_cast<sockaddr *>(&client), &length);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            request_.assign(buffer, n > 0 ? static_cast<size_t>(n) : 0);
+            requestPort_ = ntohs(client.sin_port);
+        }
+        for (UdpReply reply : replies_) {
+            if (reply.echo && reply.bytes.size() >= 32 && n >= 48)
+                reply.bytes.replace(24, 8, buffer + 40, 8);
+            sendto(sockets_[reply.source], reply.bytes.data(), static_cast<int>(reply.bytes.size()), 0,
+                   reinterpret_cast<sockaddr *>(&client), sizeof client);
+            SleepUnless(stop_, 20);  // datagrams on loopback keep their order; this only spreads them out
+        }
+    });
+}
+
+FaultUdpServer::~FaultUdpServer()
+{
+    stop_ = true;
+    thread_.join();
+    for (intptr_t s : sockets_)
+        if (s != -1)
+            CloseTestSocket(s);
+}
+
+std::string FaultUdpServer::Request()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return request_;
+}
+
+int FaultUdpServer::RequestPort()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requestPort_;
+}
+
+UdpPortHolder::UdpPortHolder(uint16_t port)
+{
+    bound = WaitUntil([&] { return (socket = OpenTestSocket(SOCK_DGRAM, INADDR_ANY, port)) != -1; }, 10000);
+}
+
+UdpPortHolder::~UdpPortHolder()
+{
+    if (bound)
+        CloseTestSocket(socket);
+}
+
+// TZ for this process's C runtime; nullptr: unset.
+void SetTimeZone(const char *tz)
+{
+#ifdef _WIN32
+    _putenv_s("TZ", tz != nullptr ? tz : "");
+#else
+    tz != nullptr ? setenv("TZ", tz, 1) : unsetenv("TZ");
+#endif
+}
 
 std::vector<std::vector<int>> clockSettings;  // every time the exchange set the clock to
 

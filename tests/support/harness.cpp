@@ -122,15 +122,6 @@ bool WaitUntil(const std::function<bool()> &done, int ms)
     return true;
 }
 
-void SetTimeZone(const char *tz)
-{
-#ifdef _WIN32
-    _putenv_s("TZ", tz != nullptr ? tz : "");
-#else
-    tz != nullptr ? setenv("TZ", tz, 1) : unsetenv("TZ");
-#endif
-}
-
 #ifdef _WIN32
 
 Stored ReadStored(const char *name)
@@ -248,9 +239,7 @@ void CloseTestSocket(intptr_t s)
 #endif
 }
 
-namespace {
-
-intptr_t OpenSocket(int type, uint32_t address, int port)
+intptr_t OpenTestSocket(int type, uint32_t address, int port)
 {
 #ifdef _WIN32
     static WSADATA data;
@@ -277,6 +266,8 @@ int LocalPort(intptr_t s)
     return ntohs(local.sin_port);
 }
 
+namespace {
+
 // Connects s to 127.0.0.1:port, without waiting when blocking is false.
 void ConnectTo(intptr_t s, int port, bool blocking = true)
 {
@@ -296,14 +287,13 @@ void ConnectTo(intptr_t s, int port, bool blocking = true)
     connect(s, reinterpret_cast<sockaddr *>(&peer), sizeof peer);
 }
 
-// Sleeps ms in small steps, ending early once stop is set.
+}  // namespace
+
 void SleepUnless(const std::atomic<bool> &stop, int ms)
 {
     for (uint64_t until = NetClockMs() + static_cast<uint64_t>(ms); !stop && NetClockMs() < until;)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
-
-}  // namespace
 
 intptr_t AcceptClient(intptr_t listener)
 {
@@ -315,16 +305,16 @@ intptr_t AcceptClient(intptr_t listener)
     return client;
 }
 
-intptr_t ConnectToLoopback(int port)
+intptr_t ConnectToLoopback(int port, bool wait)
 {
-    intptr_t s = OpenSocket(SOCK_STREAM, INADDR_ANY, 0);
-    ConnectTo(s, port);
+    intptr_t s = OpenTestSocket(SOCK_STREAM, INADDR_ANY, 0);
+    ConnectTo(s, port, wait);
     return s;
 }
 
 intptr_t ListenOnLoopback(int *port, int backlog)
 {
-    intptr_t s = OpenSocket(SOCK_STREAM, INADDR_LOOPBACK, 0);
+    intptr_t s = OpenTestSocket(SOCK_STREAM, INADDR_LOOPBACK, 0);
     listen(s, backlog);
     *port = LocalPort(s);
     return s;
@@ -411,91 +401,4 @@ std::string FaultServer::Received()
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return received_;
-}
-
-UnansweredPort::UnansweredPort()
-{
-    sockets[0] = ListenOnLoopback(&port, 0);
-    for (int i = 1; i < 5; i++)
-        ConnectTo(sockets[i] = OpenSocket(SOCK_STREAM, INADDR_ANY, 0), port, false);
-}
-
-UnansweredPort::~UnansweredPort()
-{
-    for (intptr_t s : sockets)
-        CloseTestSocket(s);
-}
-
-std::string SntpReply(uint32_t seconds, uint32_t fraction, int leap, int mode, int stratum)
-{
-    std::string bytes(48, '\0');
-    bytes[0] = static_cast<char>((leap << 6) | (4 << 3) | mode);
-    bytes[1] = static_cast<char>(stratum);
-    for (int i = 0; i < 4; i++) {
-        bytes[40 + i] = static_cast<char>(seconds >> (24 - 8 * i));
-        bytes[44 + i] = static_cast<char>(fraction >> (24 - 8 * i));
-    }
-    return bytes;
-}
-
-FaultUdpServer::FaultUdpServer(std::vector<UdpReply> replies) : replies_(std::move(replies))
-{
-    sockets_[0] = OpenSocket(SOCK_DGRAM, INADDR_LOOPBACK, 0);
-    port_ = LocalPort(sockets_[0]);
-    sockets_[1] = OpenSocket(SOCK_DGRAM, INADDR_LOOPBACK, 0);
-    sockets_[2] = OpenSocket(SOCK_DGRAM, 0x7F000002, port_);
-    thread_ = std::thread([this] {
-        while (!stop_ && !WaitReadable(sockets_[0], 20)) {
-        }
-        if (stop_)
-            return;
-        char buffer[2048];
-        sockaddr_in client = {};
-        SocketLength length = sizeof client;
-        int n = recvfrom(sockets_[0], buffer, sizeof buffer, 0, reinterpret_cast<sockaddr *>(&client), &length);
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            request_.assign(buffer, n > 0 ? static_cast<size_t>(n) : 0);
-            requestPort_ = ntohs(client.sin_port);
-        }
-        for (UdpReply reply : replies_) {
-            if (reply.echo && reply.bytes.size() >= 32 && n >= 48)
-                reply.bytes.replace(24, 8, buffer + 40, 8);
-            sendto(sockets_[reply.source], reply.bytes.data(), static_cast<int>(reply.bytes.size()), 0,
-                   reinterpret_cast<sockaddr *>(&client), sizeof client);
-            SleepUnless(stop_, 20);  // datagrams on loopback keep their order; this only spreads them out
-        }
-    });
-}
-
-FaultUdpServer::~FaultUdpServer()
-{
-    stop_ = true;
-    thread_.join();
-    for (intptr_t s : sockets_)
-        if (s != -1)
-            CloseTestSocket(s);
-}
-
-std::string FaultUdpServer::Request()
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return request_;
-}
-
-int FaultUdpServer::RequestPort()
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return requestPort_;
-}
-
-UdpPortHolder::UdpPortHolder(uint16_t port)
-{
-    bound = WaitUntil([&] { return (socket = OpenSocket(SOCK_DGRAM, INADDR_ANY, port)) != -1; }, 10000);
-}
-
-UdpPortHolder::~UdpPortHolder()
-{
-    if (bound)
-        CloseTestSocket(socket);
 }

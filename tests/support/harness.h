@@ -1,6 +1,6 @@
 // What every test program shares, natively and under Wine alike: the activity log as lines, the
 // account and mailbox under test, the fixtures, the settings store as another program sees it,
-// and scripted peers (a POP3 server, an SNTP server, a relay) over BSD sockets or WinSock.
+// and a scripted POP3 server over BSD sockets or WinSock.
 #pragma once
 
 #include <atomic>
@@ -33,7 +33,6 @@ int DovecotPort(bool implicitTls = false);
 void SetMailboxCount(int count);
 
 bool WaitUntil(const std::function<bool()> &done, int ms = 5000);  // asks every 20 ms; its last answer
-void SetTimeZone(const char *tz);  // TZ for this process's C runtime; nullptr: unset
 
 // The settings store as another program sees it: the program's registry key under Wine, the
 // in-memory store natively. A text without a terminator goes into the registry as bytes.
@@ -52,11 +51,14 @@ bool StoreExists();
 std::string SaveWithStoreDenied(void (*save)());
 
 // Sockets of the peers, on 127.0.0.1.
+intptr_t OpenTestSocket(int type, uint32_t address, int port);  // bound there (host order), or -1
+int LocalPort(intptr_t socket);
 bool WaitReadable(intptr_t socket, int ms);
+void SleepUnless(const std::atomic<bool> &stop, int ms);  // in small steps, ending early once stop is set
 void CloseTestSocket(intptr_t socket);
 intptr_t ListenOnLoopback(int *port, int backlog = 4);
 intptr_t AcceptClient(intptr_t listener);  // the next client within 20 ms, or -1
-intptr_t ConnectToLoopback(int port);
+intptr_t ConnectToLoopback(int port, bool wait = true);  // without waiting: the connect goes on
 
 // A scripted POP3 peer: it plays its script once to the first client and keeps every byte the
 // client sent.
@@ -93,50 +95,3 @@ private:
     std::thread thread_;
 };
 
-// A port whose listener's queue is full: a connect there neither succeeds nor fails.
-struct UnansweredPort {
-    UnansweredPort();
-    ~UnansweredPort();
-    int port;
-    intptr_t sockets[5];
-};
-
-// A scripted SNTP peer: it takes one request and answers it with each datagram of its script,
-// from its own socket or a decoy's (127.0.0.1 at another port, 127.0.0.2 at its port). A reply
-// carries the request's transmit timestamp as its originate timestamp, unless echo is false.
-struct UdpReply {
-    enum Source { Server, OtherPort, OtherAddress } source;
-    std::string bytes;
-    bool echo = true;
-};
-// A 48-byte server reply with these fields; every other byte is zero.
-std::string SntpReply(uint32_t seconds, uint32_t fraction = 0, int leap = 0, int mode = 4, int stratum = 2);
-
-class FaultUdpServer {
-public:
-    explicit FaultUdpServer(std::vector<UdpReply> replies);
-    ~FaultUdpServer();
-    int Port() const { return port_; }
-    std::string Server() const { return "127.0.0.1:" + std::to_string(port_); }
-    std::string Request();  // the first datagram received, empty until then
-    int RequestPort();      // the port it came from, 0 until then
-
-private:
-    std::vector<UdpReply> replies_;
-    intptr_t sockets_[3];  // in the order of UdpReply::Source
-    int port_ = 0;
-    std::atomic<bool> stop_{false};
-    std::mutex mutex_;
-    std::string request_;
-    int requestPort_ = 0;
-    std::thread thread_;
-};
-
-// Holds a UDP port while it lives; another test program may hold it for a moment, so binding is
-// tried for up to 10 s.
-struct UdpPortHolder {
-    explicit UdpPortHolder(uint16_t port);
-    ~UdpPortHolder();
-    intptr_t socket;
-    bool bound;
-};
