@@ -1,4 +1,4 @@
-// In-memory settings store: the native build's stand-in for the registry key.
+// The settings store in memory: the native build's stand-in for the registry key.
 #include "settings/store_memory.h"
 
 #include <cstring>
@@ -7,9 +7,9 @@
 
 MemoryStoreState MemoryStore;
 
-void ClearMemoryStore() { memset(&MemoryStore, 0, sizeof MemoryStore); }
+namespace {
 
-const MemoryValue *FindMemoryValue(const char *name)
+MemoryValue *FindValue(const char *name)
 {
     for (int i = 0; i < MemoryStore.count; i++)
         if (strcmp(MemoryStore.values[i].name, name) == 0)
@@ -17,26 +17,13 @@ const MemoryValue *FindMemoryValue(const char *name)
     return nullptr;
 }
 
-void PutMemoryValue(const char *name, StoreType type, const void *data, uint32_t size)
-{
-    MemoryValue *value = const_cast<MemoryValue *>(FindMemoryValue(name));
-    if (value == nullptr) {
-        if (MemoryStore.count == 32 || size > sizeof value->data)
-            return;
-        value = &MemoryStore.values[MemoryStore.count++];
-        CopyText(value->name, sizeof value->name, name);
-    }
-    MemoryStore.keyExists = true;
-    value->type = type;
-    value->size = size < sizeof value->data ? size : sizeof value->data;
-    memcpy(value->data, data, value->size);
-}
+}  // namespace
 
 bool StoreOpenForRead() { return MemoryStore.keyExists; }
 
 long StoreRead(const char *name, void *data, uint32_t size)
 {
-    const MemoryValue *value = FindMemoryValue(name);
+    const MemoryValue *value = FindValue(name);
     if (value == nullptr || value->size > size)
         return -1;
     memcpy(data, value->data, value->size);
@@ -45,20 +32,29 @@ long StoreRead(const char *name, void *data, uint32_t size)
 
 long StoreOpenForWrite()
 {
-    if (MemoryStore.failStatus != 0)
-        return MemoryStore.failStatus;
+    if (MemoryStore.createStatus != 0)
+        return MemoryStore.createStatus;
     MemoryStore.keyExists = true;
     return 0;
 }
 
 void StoreWrite(const char *name, StoreType type, const void *data, uint32_t size)
 {
-    PutMemoryValue(name, type, data, size);
+    MemoryValue *value = FindValue(name);
+    if (value == nullptr) {
+        if (MemoryStore.count == 32 || size > sizeof value->data)
+            return;
+        value = &MemoryStore.values[MemoryStore.count++];
+        CopyText(value->name, sizeof value->name, name);
+    }
+    value->type = type;
+    value->size = size < sizeof value->data ? size : sizeof value->data;
+    memcpy(value->data, data, value->size);
 }
 
 void StoreClose() {}
 
-void ReportStoreFailure(const char *text) { CopyText(MemoryStore.lastReport, sizeof MemoryStore.lastReport, text); }
+void ReportStoreFailure(const char *text) { CopyText(MemoryStore.shownText, sizeof MemoryStore.shownText, text); }
 
 // The native build's stand-in for the platform's protection: reversible by anyone, it only lets
 // the tests follow what is written where. "MEM1", then the text's bytes, each inverted.

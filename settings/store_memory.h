@@ -1,4 +1,4 @@
-// An in-memory settings store for the native build, where there is no registry.
+// The native build's settings store: the values in memory, in place of the registry key.
 #pragma once
 
 #include <cstdint>
@@ -14,15 +14,10 @@ struct MemoryValue {
 
 struct MemoryStoreState {
     bool keyExists;
-    long failStatus;        // returned by StoreOpenForWrite when nonzero
-    char lastReport[80];    // what the user was last told
+    long createStatus;  // what creating the key answers: 0, or the status of a key the user may not write
+    char shownText[80];  // what the user was last told, where Windows shows a message box
     int count;
     MemoryValue values[32];
 };
 
 extern MemoryStoreState MemoryStore;
-
-void ClearMemoryStore();
-const MemoryValue *FindMemoryValue(const char *name);
-// Puts a value into the store as another program could have written it.
-void PutMemoryValue(const char *name, StoreType type, const void *data, uint32_t size);

@@ -1,15 +1,12 @@
 // Settings store in the registry: one key under HKEY_CURRENT_USER, one value per field.
-#include "settings/store_win32.h"
-
+#include <windows.h>
 #include <wincrypt.h>
 
 #include <cstring>
 
+#include "base/text.h"
 #include "resources/names.h"
 #include "settings/store.h"
-#include "base/text.h"
-
-CreateKeyFunction SettingsCreateKey = RegCreateKeyExA;
 
 namespace {
 HKEY openKey;
@@ -33,7 +30,7 @@ long StoreOpenForWrite()
 {
     char noClass[1] = "";
     DWORD disposition;
-    return SettingsCreateKey(HKEY_CURRENT_USER, SETTINGS_KEY_PATH, 0, noClass, REG_OPTION_NON_VOLATILE,
+    return RegCreateKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY_PATH, 0, noClass, REG_OPTION_NON_VOLATILE,
                              KEY_ALL_ACCESS, nullptr, &openKey, &disposition);
 }
 

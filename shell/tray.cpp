@@ -11,8 +11,6 @@
 
 NOTIFYICONDATAA TrayIcon;
 int TrayIconId;
-int MailBeepCount;
-int NotificationCount;
 
 HICON LoadSmallIcon(HINSTANCE module, int iconId)
 {
@@ -42,12 +40,6 @@ void FillRecord(HWND window, NOTIFYICONDATAA *icon, HICON picture)
     CopyText(icon->szTip, 64, tip);  // the first version of the record has 64 bytes of tooltip
 }
 
-void PlayMailBeep()
-{
-    MailBeepCount++;
-    PlaySoundA("mailbeep", nullptr, SND_ALIAS);
-}
-
 // A balloon from the icon (a toast on Windows 10 and 11), silent: the sound has just played.
 void ShowNewMailNotification(NOTIFYICONDATAA *icon, int32_t allm, int32_t oldm)
 {
@@ -57,7 +49,6 @@ void ShowNewMailNotification(NOTIFYICONDATAA *icon, int32_t allm, int32_t oldm)
     FormatText(note.szInfo, sizeof note.szInfo, "新着メールが %d 件あります (全 %d 件)", static_cast<int>(allm - oldm),
                static_cast<int>(allm));
     note.dwInfoFlags = NIIF_INFO | NIIF_NOSOUND;
-    NotificationCount++;
     Shell_NotifyIconA(NIM_MODIFY, &note);
 }
 
@@ -107,7 +98,7 @@ void RunCheckCycle(HWND window, NOTIFYICONDATAA *icon)
     SetTrayIcon(window, icon, outcome.icon);
     Settings.ALLM = outcome.allm;
     if (outcome.mailBeep) {
-        PlayMailBeep();
+        PlaySoundA("mailbeep", nullptr, SND_ALIAS);
         if (Settings.NTFY != 0)
             ShowNewMailNotification(icon, outcome.allm, outcome.oldm);
     }

@@ -8,11 +8,8 @@
 // notification; the tooltip keeps the 64 bytes of the first.
 extern NOTIFYICONDATAA TrayIcon;
 
-// Picture now shown, and how often the new-mail sound was played and the notification shown
-// (for the curious and the tests).
+// The picture now shown (0 before the icon exists), to load afresh when the screen changes.
 extern int TrayIconId;
-extern int MailBeepCount;
-extern int NotificationCount;
 
 // A picture of the module at the size the shell gives small icons on this screen now.
 HICON LoadSmallIcon(HINSTANCE module, int iconId);

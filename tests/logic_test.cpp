@@ -14,18 +14,7 @@
 #include "base/text.h"
 #include "shell/tray_rules.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 namespace {
-
-#ifdef _WIN32
-TEST(Text, ThePlatformsAnsiCodePageIs932)
-{
-    EXPECT_EQ(GetACP(), 932u);  // the program's texts are code page 932 bytes
-}
-#endif
 
 // ソ is 0x83 0x5C: its second byte is a backslash, so a cut between the two leaves a lead byte
 // that swallows whatever follows.
@@ -170,7 +159,6 @@ TEST(TrayRules, CountsPicturesAndTheSound)
     const int offsets[][3] = {{0, 0, 0}, {0, 5, 0}, {4, 0, 1}, {4, 3, 2}, {4, 4, 3}, {4, 9, 3}};
     for (const auto &o : offsets)
         EXPECT_EQ(CountOffset(o[0], o[1]), o[2]) << o[0] << "/" << o[1];
-    EXPECT_EQ(IDI_CHECKING_NO_MAIL + CountOffset(5, 3), IDI_CHECKING_NEW_AND_OLD_MAIL);
 
     int32_t allm = 5, oldm = 3;
     EXPECT_EQ(AcknowledgeMail(&allm, &oldm), IDI_OLD_MAIL);

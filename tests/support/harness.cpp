@@ -15,8 +15,10 @@
 #ifdef _WIN32
 #include <winsock2.h>
 #include <windows.h>
-#include "settings/store_win32.h"
+#include <sddl.h>
+#include "tests/support/win_harness.h"
 using SocketLength = int;
+const wchar_t kKeyPath[] = L"" SETTINGS_KEY_PATH;
 constexpr int kSendFlags = 0;
 #else
 #include <arpa/inet.h>
@@ -26,6 +28,7 @@ constexpr int kSendFlags = 0;
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include "settings/store.h"
 #include "settings/store_memory.h"
 using SocketLength = socklen_t;
 constexpr int kSendFlags = MSG_NOSIGNAL;  // a client that hung up must not end the test run
@@ -126,52 +129,78 @@ bool WaitUntil(const std::function<bool()> &done, int ms)
 
 Stored ReadStored(const char *name)
 {
-    char data[1024];
+    // As another program reads it: a text as the UTF-16 that Windows keeps, in the program's code page.
+    BYTE data[2048];
     DWORD type = 0, length = sizeof data;
-    if (RegGetValueA(HKEY_CURRENT_USER, SETTINGS_KEY_PATH, name, RRF_RT_ANY | RRF_NOEXPAND, &type, data, &length) !=
-        ERROR_SUCCESS)
+    if (RegGetValueW(HKEY_CURRENT_USER, kKeyPath, Wide(name).c_str(), RRF_RT_ANY | RRF_NOEXPAND, &type, data,
+                     &length) != ERROR_SUCCESS)
         return {false, false, {}};
-    return {true, type == REG_DWORD, std::string(data, length)};
+    if (type == REG_SZ)
+        return {true, false, Narrow(reinterpret_cast<wchar_t *>(data), length / 2)};
+    return {true, type == REG_DWORD, std::string(reinterpret_cast<char *>(data), length)};
 }
 
-void PutStored(const char *name, bool number, const std::string &bytes)
+void PutStored(const char *name, const std::string &bytes)
 {
-    DWORD type = number ? REG_DWORD : bytes.empty() || bytes.back() != '\0' ? REG_BINARY : REG_SZ;
-    RegSetKeyValueA(HKEY_CURRENT_USER, SETTINGS_KEY_PATH, name, type, bytes.data(), static_cast<DWORD>(bytes.size()));
+    std::wstring text = Wide(bytes);
+    bool isText = !bytes.empty() && bytes.back() == '\0';
+    RegSetKeyValueW(HKEY_CURRENT_USER, kKeyPath, Wide(name).c_str(), isText ? REG_SZ : REG_BINARY,
+                    isText ? static_cast<const void *>(text.data()) : bytes.data(),
+                    static_cast<DWORD>(isText ? text.size() * 2 : bytes.size()));
 }
 
-void ClearStore() { RegDeleteKeyA(HKEY_CURRENT_USER, SETTINGS_KEY_PATH); }
+void PutStoredNumber(const char *name, int32_t value)
+{
+    RegSetKeyValueW(HKEY_CURRENT_USER, kKeyPath, Wide(name).c_str(), REG_DWORD, &value, 4);
+}
+
+void ClearStore() { RegDeleteKeyW(HKEY_CURRENT_USER, kKeyPath); }
 
 bool StoreExists()
 {
     HKEY key;
-    bool exists = RegOpenKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY_PATH, 0, KEY_READ, &key) == ERROR_SUCCESS;
+    bool exists = RegOpenKeyExW(HKEY_CURRENT_USER, kKeyPath, 0, KEY_READ, &key) == ERROR_SUCCESS;
     if (exists)
         RegCloseKey(key);
     return exists;
 }
 
-static LONG WINAPI DenyCreate(HKEY, LPCSTR, DWORD, LPSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES, PHKEY, LPDWORD)
+void DenyStoreWrites()
 {
-    return ERROR_ACCESS_DENIED;
+    // Readable by all, writable by none: only its access list may still change, and the key go.
+    HKEY key;
+    PSECURITY_DESCRIPTOR readOnly;
+    RegCreateKeyExW(HKEY_CURRENT_USER, kKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;KR;;;WD)(A;;WDSD;;;WD)", SDDL_REVISION_1, &readOnly,
+                                                         nullptr);
+    RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, readOnly);
+    LocalFree(readOnly);
+    RegCloseKey(key);
 }
 
-std::string SaveWithStoreDenied(void (*save)())
+std::string SaveWithStoreDenied(void (*save)(), int *valuesWritten)
 {
+    ClearStore();
+    DenyStoreWrites();
     // The save shows a message box and returns once it is dismissed: read it from another thread.
-    char text[256] = "";
+    std::string text;
     std::thread reader([&] {
         HWND box = nullptr;
-        WaitUntil([&] {
-            box = FindWindowA("#32770", STORE_FAILURE_CAPTION);
-            return box != nullptr && GetDlgItemTextA(box, 0xFFFF, text, sizeof text) > 0;  // the box's text
-        });
-        PostMessageA(box, WM_COMMAND, IDOK, 0);
+        WaitUntil([&] { return (box = FindWindowW(L"#32770", Wide(STORE_FAILURE_CAPTION).c_str())) != nullptr; });
+        text = WindowText(GetDlgItem(box, 0xFFFF));  // the box's text
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
     });
-    SettingsCreateKey = DenyCreate;
     save();
-    SettingsCreateKey = RegCreateKeyExA;
     reader.join();
+    DWORD count = 0;
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kKeyPath, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr,
+                         nullptr);
+        RegCloseKey(key);
+    }
+    *valuesWritten = static_cast<int>(count);
+    ClearStore();
     return text;
 }
 
@@ -179,27 +208,39 @@ std::string SaveWithStoreDenied(void (*save)())
 
 Stored ReadStored(const char *name)
 {
-    const MemoryValue *value = FindMemoryValue(name);
-    if (value == nullptr)
-        return {false, false, {}};
-    return {true, value->type == StoreType::Number, std::string(reinterpret_cast<const char *>(value->data), value->size)};
+    for (int i = 0; i < MemoryStore.count; i++) {
+        const MemoryValue &value = MemoryStore.values[i];
+        if (strcmp(value.name, name) == 0)
+            return {true, value.type == StoreType::Number, std::string(reinterpret_cast<const char *>(value.data), value.size)};
+    }
+    return {false, false, {}};
 }
 
-void PutStored(const char *name, bool number, const std::string &bytes)
+void PutStored(const char *name, const std::string &bytes)
 {
-    PutMemoryValue(name, number ? StoreType::Number : StoreType::Text, bytes.data(), static_cast<uint32_t>(bytes.size()));
+    StoreOpenForWrite();
+    StoreWrite(name, !bytes.empty() && bytes.back() == '\0' ? StoreType::Text : StoreType::Bytes, bytes.data(),
+               static_cast<uint32_t>(bytes.size()));
 }
 
-void ClearStore() { ClearMemoryStore(); }
+void PutStoredNumber(const char *name, int32_t value)
+{
+    StoreOpenForWrite();
+    StoreWrite(name, StoreType::Number, &value, 4);
+}
+
+void ClearStore() { MemoryStore = {}; }
 bool StoreExists() { return MemoryStore.keyExists; }
 
-std::string SaveWithStoreDenied(void (*save)())
+std::string SaveWithStoreDenied(void (*save)(), int *valuesWritten)
 {
-    MemoryStore.failStatus = 5;  // ERROR_ACCESS_DENIED
-    MemoryStore.lastReport[0] = '\0';
+    ClearStore();
+    MemoryStore.createStatus = 5;  // ERROR_ACCESS_DENIED
     save();
-    MemoryStore.failStatus = 0;
-    return MemoryStore.lastReport;
+    *valuesWritten = MemoryStore.count;
+    std::string text = MemoryStore.shownText;
+    ClearStore();
+    return text;
 }
 
 #endif
@@ -213,8 +254,7 @@ int32_t StoredNumber(const char *name)
     return value;
 }
 
-void PutStoredText(const char *name, const std::string &text) { PutStored(name, false, std::string(text.c_str(), text.size() + 1)); }
-void PutStoredNumber(const char *name, int32_t value) { PutStored(name, true, std::string(reinterpret_cast<char *>(&value), 4)); }
+void PutStoredText(const char *name, const std::string &text) { PutStored(name, std::string(text.c_str(), text.size() + 1)); }
 
 bool WaitReadable(intptr_t s, int ms)
 {

@@ -34,21 +34,23 @@ void SetMailboxCount(int count);
 
 bool WaitUntil(const std::function<bool()> &done, int ms = 5000);  // asks every 20 ms; its last answer
 
-// The settings store as another program sees it: the program's registry key under Wine, the
-// in-memory store natively. A text without a terminator goes into the registry as bytes.
+// The settings store as another program sees it: the program's registry key under Wine (a text
+// in code page 932, whatever the system's), the in-memory store natively. A text is stored as such
+// when its bytes end in a terminator, else as bytes.
 struct Stored {
     bool present, number;
     std::string bytes;
 };
 Stored ReadStored(const char *name);
 int32_t StoredNumber(const char *name);  // -12345 when absent or not four bytes
-void PutStored(const char *name, bool number, const std::string &bytes);
+void PutStored(const char *name, const std::string &bytes);
 void PutStoredText(const char *name, const std::string &text);
 void PutStoredNumber(const char *name, int32_t value);
 void ClearStore();
 bool StoreExists();
-// Runs save with the key impossible to create; what the user was told, "" when nothing.
-std::string SaveWithStoreDenied(void (*save)());
+// Runs save with the key there but closed to writing; what the user was told, "" when nothing.
+// The store is empty again afterwards.
+std::string SaveWithStoreDenied(void (*save)(), int *valuesWritten);
 
 // Sockets of the peers, on 127.0.0.1.
 intptr_t OpenTestSocket(int type, uint32_t address, int port);  // bound there (host order), or -1

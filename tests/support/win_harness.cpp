@@ -5,8 +5,27 @@
 #include <vector>
 
 #include "resources/names.h"
+#include "resources/names.h"
 #include "resources/resource.h"
 #include "tests/support/harness.h"
+
+std::wstring Wide(const std::string &text)
+{
+    std::wstring wide(text.size() + 1, L'\0');
+    wide.resize(static_cast<size_t>(
+        MultiByteToWideChar(932, 0, text.data(), static_cast<int>(text.size()), &wide[0], static_cast<int>(wide.size()))));
+    return wide;
+}
+
+std::string Narrow(const wchar_t *text, int length)
+{
+    if (length < 0)
+        length = static_cast<int>(wcslen(text));
+    std::string narrow(static_cast<size_t>(length) * 2 + 1, '\0');
+    narrow.resize(static_cast<size_t>(WideCharToMultiByte(932, 0, text, length, &narrow[0],
+                                                          static_cast<int>(narrow.size()), nullptr, nullptr)));
+    return narrow;
+}
 
 void Pump(int ms)
 {
@@ -23,15 +42,14 @@ void Pump(int ms)
 
 std::string WindowText(HWND window)
 {
-    static char text[81920];
-    text[0] = '\0';
+    static wchar_t text[81920];
+    text[0] = L'\0';
     DWORD_PTR copied = 0;
-    SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 5000,
-                        &copied);
-    return text;
+    SendMessageTimeoutW(window, WM_GETTEXT, 81920, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 5000, &copied);
+    return Narrow(text);
 }
 
-HWND FindDialog(const char *caption) { return FindWindowA("#32770", caption); }
+HWND FindDialog(const char *caption) { return FindWindowW(L"#32770", Wide(caption).c_str()); }
 
 HWND WaitDialog(const char *caption, int ms)
 {
@@ -77,7 +95,7 @@ std::vector<int> Grab(HDC source, int x, int y, int width, int height, HICON ico
 
 }  // namespace
 
-int ShownPicture(POINT *centre)
+int ShownPicture(POINT *centre, int *count)
 {
     static std::vector<int> pictures[IDI_CHECK_FAILED + 1 - IDI_NO_MAIL];
     if (pictures[0].empty())
@@ -93,6 +111,7 @@ int ShownPicture(POINT *centre)
     std::vector<int> strip = Grab(screen, 0, top, width, height);
     ReleaseDC(nullptr, screen);
     auto at = [&](int x, int y) { return strip[static_cast<size_t>(y * width + x)]; };
+    int first = 0, shown = 0;
     for (int y = 0; y + 16 <= height; y++)
         for (int x = 0; x + 16 <= width; x++) {
             if (at(x + 2, y + 1) != static_cast<int>(RGB(0xFF, 0, 0)) || at(x + 1, y) != 0)
@@ -102,14 +121,16 @@ int ShownPicture(POINT *centre)
                 bool same = true;
                 for (int i = 0; i < 256 && same; i++)
                     same = picture[static_cast<size_t>(i)] == -1 || picture[static_cast<size_t>(i)] == at(x + i % 16, y + i / 16);
-                if (same) {
+                if (same && shown++ == 0) {
+                    first = id;
                     if (centre != nullptr)
                         *centre = {x + 8, top + y + 8};
-                    return id;
                 }
             }
         }
-    return 0;
+    if (count != nullptr)
+        *count = shown;
+    return first;
 }
 
 namespace {
@@ -149,11 +170,11 @@ BOOL CALLBACK Match(HWND window, LPARAM data)
 {
     auto *s = reinterpret_cast<Search *>(data);
     DWORD pid;
-    char name[64], caption[64];
+    wchar_t name[64], caption[64];
     GetWindowThreadProcessId(window, &pid);
-    GetClassNameA(window, name, sizeof name);
-    GetWindowTextA(window, caption, sizeof caption);
-    if (pid == s->pid && strcmp(name, s->className) == 0 && strcmp(caption, s->caption) == 0)
+    GetClassNameW(window, name, 64);
+    GetWindowTextW(window, caption, 64);
+    if (pid == s->pid && Narrow(name) == s->className && Narrow(caption) == s->caption)
         s->found = window;
     return TRUE;
 }
@@ -169,15 +190,15 @@ HWND FindProcessWindow(DWORD pid, const char *className, const char *caption)
 
 Program::Program()
 {
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string command = path;
-    command = command.substr(0, command.find_last_of('\\'));  // ...\windows\tests
-    command = "\"" + command.substr(0, command.find_last_of('\\')) + "\\pollwick.exe\"";
-    STARTUPINFOA startup = {sizeof startup};
-    if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process_))
-        WaitUntil([&] { return (window_ = FindProcessWindow(process_.dwProcessId, MAIN_WINDOW_CLASS, MAIN_WINDOW_CLASS)) != nullptr; },
-                  10000);
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring command = path;
+    command = command.substr(0, command.find_last_of(L'\\'));  // ...\windows\tests
+    command = L"\"" + command.substr(0, command.find_last_of(L'\\')) + L"\\pollwick.exe\"";
+    STARTUPINFOW startup = {sizeof startup};
+    if (CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process_))
+        WaitUntil([&] { return (window_ = FindProcessWindow(process_.dwProcessId, MAIN_WINDOW_CLASS,
+                                                            MAIN_WINDOW_CLASS)) != nullptr; }, 10000);
 }
 
 Program::~Program()

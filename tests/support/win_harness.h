@@ -6,17 +6,26 @@
 
 #include <string>
 
+// Texts between the program's code page (932, as the tests' literals are) and UTF-16, whatever the
+// system's own code page is; length -1: up to the terminator.
+std::wstring Wide(const std::string &text);
+std::string Narrow(const wchar_t *text, int length = -1);
+
 // Runs this thread's message loop for about ms milliseconds.
 void Pump(int ms);
-// A window's text, also another process's (WM_GETTEXT, which GetWindowText does not send there).
+// A window's text, also another process's, read in UTF-16 (WM_GETTEXT, which GetWindowText does
+// not send there).
 std::string WindowText(HWND window);
 HWND FindDialog(const char *caption);
 HWND WaitDialog(const char *caption, int ms = 10000);
 
-// Which of the tray pictures the notification area shows (0: none of them), and where its centre
-// is on the screen; Settled waits up to three seconds for the shell, which draws in its own
-// process, to show the expected one.
-int ShownPicture(POINT *centre = nullptr);
+// The settings key there, readable by all and writable by none (ClearStore still removes it).
+void DenyStoreWrites();
+
+// Which of the tray pictures the notification area shows first (0: none of them), where its centre
+// is on the screen, and how many of them it shows; Settled waits up to three seconds for the
+// shell, which draws in its own process, to show the expected one.
+int ShownPicture(POINT *centre = nullptr, int *count = nullptr);
 int ShownPictureSettled(int expected);
 // The text of the balloon the notification area shows, "" while it shows none.
 std::string BalloonText();
