@@ -1,10 +1,12 @@
 # The Windows side: pollwick.exe and the tests that run under Wine, 32-bit, runtime linked in.
-add_compile_definitions(_WIN32_WINNT=0x0601 WINVER=0x0601 NOMINMAX)
+# A Unicode program: the platform's generic names (IDC_ARROW, MAKEINTRESOURCE...) are the wide ones.
+add_compile_definitions(_WIN32_WINNT=0x0601 WINVER=0x0601 NOMINMAX UNICODE _UNICODE)
 add_link_options(-static -static-libgcc -static-libstdc++)
 
 add_library(pollwick_win STATIC
   ${POLLWICK_PORTABLE_SOURCES}
   base/log_win32.cpp
+  base/wide_win32.cpp
   net/net_win32.cpp
   mail/tls_schannel.cpp
   shell/log_window.cpp

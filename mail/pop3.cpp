@@ -256,12 +256,12 @@ int CheckMail()
     }
     // A line break in either would end the command early and let the rest pass as a command.
     if (HasLineBreak(Settings.USER) || HasLineBreak(Settings.PASS)) {
-        AppendLog(kSystem, "Error: ユーザー名かパスワードに改行文字が含まれています\r\n");
+        AppendLog(kSystem, "Error: ユーザ名かパスワードに改行文字が含まれています\r\n");
         return -1;
     }
     if (Settings.TLSM != kTlsNone && Settings.TLSM != kTlsStls && Settings.TLSM != kTlsImplicit) {
         char line[80];
-        FormatText(line, sizeof line, "Error: 暗号化の設定 (TLSM=%d) が正しくありません\r\n",
+        FormatText(line, sizeof line, "Error: 暗号化の設定（TLSM=%d）が正しくありません\r\n",
                    static_cast<int>(Settings.TLSM));
         AppendLog(kSystem, line);
         return -1;

@@ -6,7 +6,7 @@
 //   probe page N           show page N (0..2) of the open settings sheet
 //   probe rect sheet|menu  print the place of the settings sheet or of the open menu:
 //                          left top width height
-//   probe text             print the log window's text
+//   probe text             print the log window's text, in UTF-8
 #include <windows.h>
 #include <prsht.h>
 
@@ -59,25 +59,33 @@ int main(int argc, char **argv)
             return PostMessageA(window, WM_TRAYNOTIFY, ID_TRAYICON, mouse.message) ? 0 : 1;
     if (strcmp(verb, "rect") == 0 && argc > 2) {
         RECT r;
-        HWND found = strcmp(argv[2], "menu") == 0 ? FindWindowA("#32768", nullptr) : FindWindowA("#32770", SHEET_CAPTION);
+        wchar_t caption[40];
+        MultiByteToWideChar(932, 0, SHEET_CAPTION, -1, caption, 40);
+        HWND found = strcmp(argv[2], "menu") == 0 ? FindWindowW(L"#32768", nullptr) : FindWindowW(L"#32770", caption);
         if (found == nullptr || !GetWindowRect(found, &r))
             return 1;
         printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
         return 0;
     }
     if (strcmp(verb, "page") == 0 && argc > 2) {
-        HWND sheet = FindWindowA("#32770", SHEET_CAPTION);
+        wchar_t caption[40];
+        MultiByteToWideChar(932, 0, SHEET_CAPTION, -1, caption, 40);
+        HWND sheet = FindWindowW(L"#32770", caption);
         return sheet != nullptr && PostMessageA(sheet, PSM_SETCURSEL, static_cast<WPARAM>(atoi(argv[2])), 0) ? 0 : 1;
     }
     if (strcmp(verb, "text") == 0) {
-        static char text[81920];
-        HWND log = FindWindowA("#32770", LOG_WINDOW_CAPTION);
+        static wchar_t text[81920];
+        static char utf8[3 * 81920];
+        wchar_t caption[40];
+        MultiByteToWideChar(932, 0, LOG_WINDOW_CAPTION, -1, caption, 40);
+        HWND log = FindWindowW(L"#32770", caption);
         if (log == nullptr)
             return 1;
         DWORD_PTR copied;
-        SendMessageTimeoutA(GetDlgItem(log, IDC_LOGTEXT), WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
+        SendMessageTimeoutW(GetDlgItem(log, IDC_LOGTEXT), WM_GETTEXT, 81920, reinterpret_cast<LPARAM>(text),
                             SMTO_ABORTIFHUNG, 5000, &copied);
-        fwrite(text, 1, strlen(text), stdout);
+        int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr);
+        fwrite(utf8, 1, length > 0 ? static_cast<size_t>(length - 1) : 0, stdout);
         return 0;
     }
     return 2;

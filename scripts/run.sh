@@ -96,7 +96,7 @@ if [ "$demo" = 1 ]; then
   sleep 2
   shoot screenshot-log.png
   echo "run: the log after the first check:"
-  wine "$probe" text | iconv -f CP932 -t UTF-8 | sed 's/\r$//'
+  wine "$probe" text | sed 's/\r$//'
   if grep -qi "mailbeep" "$work/winmm-trace.log"; then
     echo "run: the count grew, so Pollwick played the \"mailbeep\" sound (PlaySound seen in Wine's trace)"
   else

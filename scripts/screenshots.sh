@@ -53,7 +53,7 @@ shot() {
 checked() {
   local text
   for _ in $(seq 100); do
-    text=$(probe text 2>/dev/null | iconv -c -f CP932 -t UTF-8) || true
+    text=$(probe text 2>/dev/null) || true
     case $text in *分後に再接続します*) return 0 ;; esac
     sleep 0.2
   done

@@ -32,13 +32,17 @@ if [ ${#missing[@]} -gt 0 ]; then
   sudo_ env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
-# The ANSI code page under Wine follows the locale: ja_JP.UTF-8 gives 932.
-if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
-  echo "setup: generating the ja_JP.UTF-8 locale"
-  sudo_ sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
-  grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' | sudo_ tee -a /etc/locale.gen >/dev/null
-  sudo_ locale-gen >/dev/null
-fi
+# Under Wine the code page for programs that are not Unicode follows the locale: ja_JP.UTF-8 gives
+# 932, en_US.UTF-8 1252, hi_IN.UTF-8 (a locale without one) UTF-8; the tests run under all three.
+for name in ja_JP en_US hi_IN; do
+  if ! locale -a 2>/dev/null | grep -qi "^$name\.utf-\?8\$"; then
+    echo "setup: generating the $name.UTF-8 locale"
+    sudo_ sed -i "s/^# *\($name.UTF-8 UTF-8\)/\1/" /etc/locale.gen
+    grep -q "^$name.UTF-8 UTF-8" /etc/locale.gen || echo "$name.UTF-8 UTF-8" | sudo_ tee -a /etc/locale.gen >/dev/null
+    generate=1
+  fi
+done
+[ -z "${generate:-}" ] || sudo_ locale-gen >/dev/null
 
 # The packaged services must not run on their own: the tests start private instances.
 for svc in dovecot chrony; do

@@ -4,8 +4,10 @@ if [ -n "${POLLWICK_FIXTURES:-}" ]; then
   export WINEPREFIX="$POLLWICK_FIXTURES/wine/prefix"
   [ -s "$POLLWICK_FIXTURES/xvfb/display" ] && export DISPLAY=":$(head -n1 "$POLLWICK_FIXTURES/xvfb/display")"
 fi
-# 32-bit, quiet, code page 932 for the program's texts, and no Mono, Gecko or sound-card noise.
-export WINEARCH=win32 WINEDEBUG=-all LC_ALL=ja_JP.UTF-8
+# 32-bit, quiet, no Mono, Gecko or sound-card noise, and a Japanese system unless POLLWICK_LOCALE
+# names another (Wine takes the code page for programs that are not Unicode from it: 932 for
+# ja_JP, 1252 for en_US, UTF-8 for a locale without one of its own, such as hi_IN).
+export WINEARCH=win32 WINEDEBUG=-all LC_ALL=${POLLWICK_LOCALE:-ja_JP.UTF-8}
 export WINEDLLOVERRIDES="mscoree,mshtml,winealsa.drv,winepulse.drv="
 
 # Makes the prefix if it is missing and sets it up: one virtual desktop with a taskbar, shared by

@@ -4,13 +4,14 @@
 #include <htmlhelp.h>
 
 #include "base/text.h"
+#include "base/wide.h"
 
 namespace {
 
-using HtmlHelpFunction = HWND(WINAPI *)(HWND, LPCSTR, UINT, DWORD_PTR);
+using HtmlHelpFunction = HWND(WINAPI *)(HWND, LPCWSTR, UINT, DWORD_PTR);
 
-const char kHelpControlKey[] = "CLSID\\{ADB880A6-D8FF-11CF-9377-00AA003B7A11}\\InprocServer32";
-constexpr WORD kHtmlHelpOrdinal = 14;  // HtmlHelpA
+const wchar_t kHelpControlKey[] = L"CLSID\\{ADB880A6-D8FF-11CF-9377-00AA003B7A11}\\InprocServer32";
+constexpr WORD kHtmlHelpOrdinal = 15;  // HtmlHelpW
 
 HMODULE helpLibrary;
 HtmlHelpFunction htmlHelp;
@@ -24,17 +25,16 @@ constexpr int kMarginY = 6;
 
 // Calls draw(line, length, index) for each line of text; returns the number of lines.
 template <typename Draw>
-int ForEachLine(const char *text, Draw draw)
+int ForEachLine(const wchar_t *text, Draw draw)
 {
     int index = 0;
-    const char *line = text;
-    for (const char *at = text;; at++) {
-        // A "\r" is never the second byte of a two-byte character, so bytes can be compared.
-        if (*at == '\r' || *at == '\n' || *at == '\0') {
+    const wchar_t *line = text;
+    for (const wchar_t *at = text;; at++) {
+        if (*at == L'\r' || *at == L'\n' || *at == L'\0') {
             draw(line, static_cast<int>(at - line), index++);
-            if (*at == '\0')
+            if (*at == L'\0')
                 return index;
-            if (at[0] == '\r' && at[1] == '\n')
+            if (at[0] == L'\r' && at[1] == L'\n')
                 at++;
             line = at + 1;
         }
@@ -50,12 +50,12 @@ LRESULT CALLBACK PopupProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
         HGDIOBJ old = SelectObject(dc, popupFont);
         SetBkMode(dc, TRANSPARENT);
         SetTextColor(dc, GetSysColor(COLOR_INFOTEXT));
-        TEXTMETRICA metrics;
-        GetTextMetricsA(dc, &metrics);
-        char text[kFormatLimit];
-        GetWindowTextA(window, text, sizeof text);
-        ForEachLine(text, [&](const char *line, int length, int index) {
-            TextOutA(dc, kMarginX, kMarginY + index * metrics.tmHeight, line, length);
+        TEXTMETRICW metrics;
+        GetTextMetricsW(dc, &metrics);
+        wchar_t text[kFormatLimit];
+        GetWindowTextW(window, text, kFormatLimit);
+        ForEachLine(text, [&](const wchar_t *line, int length, int index) {
+            TextOutW(dc, kMarginX, kMarginY + index * metrics.tmHeight, line, length);
         });
         SelectObject(dc, old);
         EndPaint(window, &paint);
@@ -70,43 +70,43 @@ LRESULT CALLBACK PopupProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
         return 0;
     case WM_CAPTURECHANGED:
         if (reinterpret_cast<HWND>(lParam) != window)
-            PostMessageA(window, WM_CLOSE, 0, 0);
+            PostMessageW(window, WM_CLOSE, 0, 0);
         return 0;
     case WM_KILLFOCUS:
     case WM_ACTIVATE:
         // Not destroyed in the middle of a change of focus: once it is over.
         if (message == WM_KILLFOCUS || LOWORD(wParam) == WA_INACTIVE)
-            PostMessageA(window, WM_CLOSE, 0, 0);
-        return DefWindowProcA(window, message, wParam, lParam);
+            PostMessageW(window, WM_CLOSE, 0, 0);
+        return DefWindowProcW(window, message, wParam, lParam);
     case WM_DESTROY:
         if (popupWindow == window)
             popupWindow = nullptr;
         return 0;
     default:
-        return DefWindowProcA(window, message, wParam, lParam);
+        return DefWindowProcW(window, message, wParam, lParam);
     }
 }
 
-void ShowOwnPopup(HWND caller, const char *text, POINT point)
+void ShowOwnPopup(HWND caller, const wchar_t *text, POINT point)
 {
-    HINSTANCE instance = GetModuleHandleA(nullptr);
+    HINSTANCE instance = GetModuleHandleW(nullptr);
     static ATOM popupClass;
     if (popupClass == 0) {
-        WNDCLASSA windowClass = {};
+        WNDCLASSW windowClass = {};
         windowClass.style = CS_SAVEBITS | CS_DROPSHADOW;
         windowClass.lpfnWndProc = PopupProc;
         windowClass.hInstance = instance;
-        windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+        windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
         windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_INFOBK + 1);
         windowClass.lpszClassName = kHelpPopupClass;
-        popupClass = RegisterClassA(&windowClass);
+        popupClass = RegisterClassW(&windowClass);
     }
     if (popupFont == nullptr) {
         // The page's own dialog font goes with the page: keep a copy for the run.
-        HFONT pageFont = reinterpret_cast<HFONT>(SendMessageA(caller, WM_GETFONT, 0, 0));
-        LOGFONTA font;
-        if (pageFont != nullptr && GetObjectA(pageFont, sizeof font, &font) == sizeof font)
-            popupFont = CreateFontIndirectA(&font);
+        HFONT pageFont = reinterpret_cast<HFONT>(SendMessageW(caller, WM_GETFONT, 0, 0));
+        LOGFONTW font;
+        if (pageFont != nullptr && GetObjectW(pageFont, sizeof font, &font) == sizeof font)
+            popupFont = CreateFontIndirectW(&font);
         if (popupFont == nullptr)
             popupFont = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
     }
@@ -115,12 +115,12 @@ void ShowOwnPopup(HWND caller, const char *text, POINT point)
 
     HDC dc = GetDC(nullptr);
     HGDIOBJ old = SelectObject(dc, popupFont);
-    TEXTMETRICA metrics;
-    GetTextMetricsA(dc, &metrics);
+    TEXTMETRICW metrics;
+    GetTextMetricsW(dc, &metrics);
     int width = 0;
-    int lines = ForEachLine(text, [&](const char *line, int length, int) {
+    int lines = ForEachLine(text, [&](const wchar_t *line, int length, int) {
         SIZE size = {};
-        GetTextExtentPoint32A(dc, line, length, &size);
+        GetTextExtentPoint32W(dc, line, length, &size);
         if (size.cx > width)
             width = size.cx;
     });
@@ -131,7 +131,7 @@ void ShowOwnPopup(HWND caller, const char *text, POINT point)
 
     // The top centre at the point, moved as little as needed to stay inside the work area.
     RECT area;
-    SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
     int x = point.x - width / 2;
     int y = point.y;
     if (x + width > area.right)
@@ -144,7 +144,7 @@ void ShowOwnPopup(HWND caller, const char *text, POINT point)
         y = area.top;
 
     // Owned by the sheet, so it goes with it; shown active, so that keys and focus loss reach it.
-    popupWindow = CreateWindowExA(WS_EX_TOOLWINDOW | WS_EX_TOPMOST, kHelpPopupClass, text, WS_POPUP | WS_BORDER, x, y,
+    popupWindow = CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_TOPMOST, kHelpPopupClass, text, WS_POPUP | WS_BORDER, x, y,
                                   width, height, GetAncestor(caller, GA_ROOT), nullptr, instance, nullptr);
     if (popupWindow != nullptr) {
         ShowWindow(popupWindow, SW_SHOW);
@@ -156,30 +156,30 @@ void ShowOwnPopup(HWND caller, const char *text, POINT point)
 
 }  // namespace
 
-HWND CallHtmlHelp(HWND caller, const char *file, UINT command, DWORD_PTR data)
+HWND CallHtmlHelp(HWND caller, const wchar_t *file, UINT command, DWORD_PTR data)
 {
     if (helpFailed)
         return nullptr;
     if (helpLibrary == nullptr) {
         HKEY key;
-        if (RegOpenKeyExA(HKEY_CLASSES_ROOT, kHelpControlKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-            char path[MAX_PATH] = "";
+        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, kHelpControlKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+            wchar_t path[MAX_PATH] = L"";
             DWORD size = sizeof path;
-            if (RegQueryValueExA(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE *>(path), &size) == ERROR_SUCCESS) {
-                path[sizeof path - 1] = '\0';  // stored data need not end in a zero byte
-                helpLibrary = LoadLibraryA(path);
+            if (RegQueryValueExW(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE *>(path), &size) == ERROR_SUCCESS) {
+                path[MAX_PATH - 1] = L'\0';  // stored data need not end in a zero
+                helpLibrary = LoadLibraryW(path);
             }
             RegCloseKey(key);
         }
         if (helpLibrary == nullptr)
-            helpLibrary = LoadLibraryA("hhctrl.ocx");
+            helpLibrary = LoadLibraryW(L"hhctrl.ocx");
         if (helpLibrary == nullptr) {
             helpFailed = true;
             return nullptr;
         }
     }
     if (htmlHelp == nullptr) {
-        FARPROC entry = GetProcAddress(helpLibrary, MAKEINTRESOURCEA(kHtmlHelpOrdinal));
+        FARPROC entry = GetProcAddress(helpLibrary, reinterpret_cast<LPCSTR>(kHtmlHelpOrdinal));
         if (entry == nullptr) {
             helpFailed = true;
             return nullptr;
@@ -192,13 +192,15 @@ HWND CallHtmlHelp(HWND caller, const char *file, UINT command, DWORD_PTR data)
 
 void ShowHelpPopup(HWND caller, const char *text, POINT point)
 {
+    wchar_t wide[kFormatLimit];
+    ToWide(text, wide, kFormatLimit);
     HH_POPUP popup = {sizeof popup};
     static_assert(sizeof popup == 52);
-    popup.pszText = text;
+    popup.pszText = wide;
     popup.pt = point;
     popup.clrForeground = static_cast<COLORREF>(-1);  // the control's own colours, margins and font
     popup.clrBackground = static_cast<COLORREF>(-1);
     popup.rcMargins = {-1, -1, -1, -1};
     if (CallHtmlHelp(caller, nullptr, HH_DISPLAY_TEXT_POPUP, reinterpret_cast<DWORD_PTR>(&popup)) == nullptr)
-        ShowOwnPopup(caller, text, point);
+        ShowOwnPopup(caller, wide, point);
 }

@@ -4,12 +4,12 @@
 #include <windows.h>
 
 // The window class of our own popup.
-constexpr char kHelpPopupClass[] = "PollwickHelpPopup";
+constexpr wchar_t kHelpPopupClass[] = L"PollwickHelpPopup";
 
-// HtmlHelpA of the HTML Help control, bound at the first call and kept for the run: the library
-// named by the control's class registration, else "hhctrl.ocx", entry ordinal 14. Once binding has
+// HtmlHelpW of the HTML Help control, bound at the first call and kept for the run: the library
+// named by the control's class registration, else "hhctrl.ocx", entry ordinal 15. Once binding has
 // failed it is never tried again and every call returns null.
-HWND CallHtmlHelp(HWND caller, const char *file, UINT command, DWORD_PTR data);
+HWND CallHtmlHelp(HWND caller, const wchar_t *file, UINT command, DWORD_PTR data);
 
 // Shows text ("\r" breaks its lines) in a popup whose top centre is at point, in screen
 // coordinates. The control's own popup comes first; where the control cannot be bound or shows

@@ -65,6 +65,12 @@ void LoadField(const Field &field)
     if (field.type == StoreType::Text)
         memset(data, 0, field.width);
     long stored = StoreRead(field.name, data, field.width);
+    if (stored == kStoreForeignText) {
+        // Written by another program: changed to fit, it would be another server, name or password.
+        char line[80];
+        FormatText(line, sizeof line, "Error: レジストリの %s に使えない文字があるため読み込みません\r\n", field.name);
+        AppendLog(kSystem, line);
+    }
     if (stored < 0)
         return;
     if (field.type == StoreType::Text) {
@@ -112,7 +118,7 @@ void SavePassword()
     uint8_t empty[sizeof Settings.PASS] = {};
     uint32_t length = Settings.PENC != 0 ? StoreProtect(Settings.PASS, data, sizeof data) : 0;
     if (Settings.PENC != 0 && length == 0)
-        AppendLog(kSystem, "Error: パスワードを暗号化できないため、そのまま保存します\r\n");
+        AppendLog(kSystem, "Error: パスワードを暗号化できなかったため、暗号化せずに保存しました\r\n");
     SaveField(kFields[PASS], length != 0 ? empty : reinterpret_cast<const uint8_t *>(Settings.PASS));
     StoreWrite(kProtectedName, StoreType::Bytes, data, length);
     WipeSecret(data, sizeof data);

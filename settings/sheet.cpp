@@ -13,6 +13,7 @@
 #include "settings/settings.h"
 #include "settings/sheet_rules.h"
 #include "base/text.h"
+#include "base/wide.h"
 
 namespace {
 
@@ -38,10 +39,10 @@ const HelpText kDetailHelp[] = {
     {IDC_NTFY, "新しいメールが届いたとき\rタスクトレイのアイコンから通知を表示します"},
     {IDC_DCHK, "タスクトレイのアイコンをダブルクリックした時\r直ちにメールチェックを行います"},
     {IDC_DMAL, "タスクトレイのアイコンをダブルクリックした時\r外部メールソフトを起動します"},
-    {IDC_TLS_NONE, "暗号化せずに通信します\r（パスワードもそのまま流れます）"},
+    {IDC_TLS_NONE, "暗号化せずに通信します\r（APOPを使わなければパスワードもそのまま流れます）"},
     {IDC_TLS_STLS, "接続してからSTLSコマンドで暗号化に切り替えます\r（ポート番号は普通110のままです）"},
     {IDC_TLS_IMPLICIT, "接続と同時に暗号化して通信します\r（ポート番号は普通995を使います）"},
-    {IDC_PENC, "パスワードをWindowsのデータ保護機能で暗号化して保存します\r（保存したPCの同じユーザーでのみ読み出せます）"},
+    {IDC_PENC, "パスワードをWindowsのデータ保護機能で暗号化して保存します\r（保存したPCの同じユーザでのみ読み出せます）"},
 };
 
 // The encryption choices in the order of TLSM's values.
@@ -50,6 +51,15 @@ constexpr int kTlsButtons[] = {IDC_TLS_NONE, IDC_TLS_STLS, IDC_TLS_IMPLICIT};
 const HelpText kNtpHelp[] = {
     {IDC_NTPS, "NTPサーバ名を入力してください"},
 };
+
+// Each page's edits, with the label that names them to the user.
+struct NamedEdit {
+    int edit, label;
+};
+constexpr NamedEdit kBasicEdits[] = {
+    {IDC_POP3, IDC_POP3_LABEL}, {IDC_USER, IDC_USER_LABEL}, {IDC_PASS, IDC_PASS_LABEL}, {IDC_TIME, IDC_TIME_LABEL}};
+constexpr NamedEdit kDetailEdits[] = {{IDC_PORT, IDC_PORT_LABEL}, {IDC_MAILER, IDC_MAILER_GROUP}};
+constexpr NamedEdit kNtpEdits[] = {{IDC_NTPS, IDC_NTPS_LABEL}};
 
 // WM_HELP: the popup of the control asked about, at the mouse; controls without a text get none.
 template <size_t N>
@@ -63,20 +73,36 @@ void ShowControlHelp(HWND page, LPARAM lParam, const HelpText (&texts)[N])
         }
 }
 
-// Reads a control's text into field (size bytes at most kMailerTextSize), cut at the end of a
-// whole character: the platform may cut a long text in the middle of a two-byte one.
-void ReadControlText(HWND page, int id, char *field, size_t size)
+// True when every edit of the page holds a text the program can keep as it is. Otherwise the user
+// is told which field holds a character that code page 932 lacks (such a text could be neither
+// stored nor sent as typed), and that field gets the focus.
+template <size_t N>
+bool EditsFit(HWND page, const NamedEdit (&edits)[N])
 {
-    char text[kMailerTextSize];
-    GetDlgItemTextA(page, id, text, sizeof text);
-    CopyText(field, size, text);
+    for (const NamedEdit &named : edits) {
+        char text[kMailerTextSize];
+        if (GetItemText(page, named.edit, text, sizeof text) != Narrowed::Foreign)
+            continue;
+        char label[80], message[kFormatLimit];
+        GetItemText(page, named.label, label, sizeof label);
+        FormatText(message, sizeof message, "「%s」に使えない文字が含まれています（アクセント付きの文字や絵文字など）。\n"
+                   "この文字は保存も送信もできないため、入力し直してください。", label);
+        ShowMessage(page, message, SHEET_CAPTION, MB_OK | MB_ICONWARNING);
+        SetFocus(GetDlgItem(page, named.edit));
+        return false;
+    }
+    return true;
 }
+
+// Reads a control's text into field (size bytes), cut at the end of a whole character when it is
+// longer: the pages have refused a text with a character the program cannot keep.
+void ReadControlText(HWND page, int id, char *field, size_t size) { GetItemText(page, id, field, size); }
 
 void ShowNumber(HWND page, int id, int32_t value)
 {
     char text[kNumberTextSize];
     FormatText(text, sizeof text, "%d", static_cast<int>(value));
-    SetDlgItemTextA(page, id, text);
+    SetItemText(page, id, text);
 }
 
 int32_t ReadNumber(HWND page, int id)
@@ -90,15 +116,24 @@ int32_t IsChecked(HWND page, int id) { return IsDlgButtonChecked(page, id) == BS
 
 void SetCheck(HWND page, int id, int32_t value)
 {
-    SendDlgItemMessageA(page, id, BM_SETCHECK, static_cast<WPARAM>(value), 0);
+    SendDlgItemMessageW(page, id, BM_SETCHECK, static_cast<WPARAM>(value), 0);
 }
 
 bool IsApply(LPARAM lParam) { return reinterpret_cast<const NMHDR *>(lParam)->code == PSN_APPLY; }
+bool IsLeaving(LPARAM lParam) { return reinterpret_cast<const NMHDR *>(lParam)->code == PSN_KILLACTIVE; }
 
 // Tells the sheet that the page took its values; the apply is never refused.
 INT_PTR Applied(HWND page)
 {
-    SetWindowLongPtrA(page, DWLP_MSGRESULT, PSNRET_NOERROR);
+    SetWindowLongPtrW(page, DWLP_MSGRESULT, PSNRET_NOERROR);
+    return TRUE;
+}
+
+// Leaving the page, or OK: a text the page cannot take keeps the sheet open on it, before any page
+// has written anything.
+INT_PTR StayUnless(HWND page, bool valid)
+{
+    SetWindowLongPtrW(page, DWLP_MSGRESULT, valid ? FALSE : TRUE);
     return TRUE;
 }
 
@@ -112,10 +147,11 @@ bool CheckMailerText(HWND page)
     MailerSplit split = SplitMailerText(mailer, exec, sizeof exec, para, sizeof para);
     if (split == MailerSplit::Accepted)
         return true;
-    MessageBoxA(page,
+    ShowMessage(page,
                 split == MailerSplit::TooLong
-                    ? "メールソフトのパスか引数が長すぎます。\nパスは259文字まで、引数は255文字までです。"
-                    : "メールソフトの実行ファイルが読み取れません。\n\".exe\" で終わるパスに続けて引数を書くか、"
+                    ? "メールソフトのパスか引数が長すぎます。\nパスは259バイト、引数は255バイトまでです"
+                      "（全角文字は1文字2バイトです）。"
+                    : "どれがメールソフトの実行ファイルか分かりません。\n\".exe\" で終わるパスに続けて引数を書くか、"
                       "パスを \" で囲んでください。",
                 MAILER_BOX_CAPTION, MB_OK | MB_ICONWARNING);
     SetFocus(GetDlgItem(page, IDC_MAILER));
@@ -127,7 +163,7 @@ bool CheckMailerText(HWND page)
 void CentreOnWorkArea(HWND sheet)
 {
     RECT area, window;
-    SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
     GetWindowRect(sheet, &window);
     int width = window.right - window.left;
     int height = window.bottom - window.top;
@@ -140,9 +176,9 @@ INT_PTR CALLBACK BasicPageProc(HWND page, UINT message, WPARAM, LPARAM lParam)
 {
     switch (message) {
     case WM_INITDIALOG:
-        SetDlgItemTextA(page, IDC_POP3, Settings.POP3);
-        SetDlgItemTextA(page, IDC_USER, Settings.USER);
-        SetDlgItemTextA(page, IDC_PASS, Settings.PASS);
+        SetItemText(page, IDC_POP3, Settings.POP3);
+        SetItemText(page, IDC_USER, Settings.USER);
+        SetItemText(page, IDC_PASS, Settings.PASS);
         ShowNumber(page, IDC_TIME, Settings.TIME);
         // The first page is created with the sheet, the others only when first chosen.
         CentreOnWorkArea(GetParent(page));
@@ -151,6 +187,8 @@ INT_PTR CALLBACK BasicPageProc(HWND page, UINT message, WPARAM, LPARAM lParam)
         ShowControlHelp(page, lParam, kBasicHelp);
         return FALSE;
     case WM_NOTIFY: {
+        if (IsLeaving(lParam))
+            return StayUnless(page, EditsFit(page, kBasicEdits));
         if (!IsApply(lParam))
             return FALSE;
         ReadControlText(page, IDC_POP3, Settings.POP3, sizeof Settings.POP3);
@@ -183,7 +221,7 @@ INT_PTR CALLBACK DetailPageProc(HWND page, UINT message, WPARAM wParam, LPARAM l
             SetCheck(page, kTlsButtons[mode], Settings.TLSM == mode ? 1 : 0);
         char mailer[kMailerTextSize];
         JoinMailerText(Settings.EXEC, Settings.PARA, mailer, sizeof mailer);
-        SetDlgItemTextA(page, IDC_MAILER, mailer);
+        SetItemText(page, IDC_MAILER, mailer);
         return FALSE;
     }
     case WM_HELP:
@@ -194,17 +232,12 @@ INT_PTR CALLBACK DetailPageProc(HWND page, UINT message, WPARAM wParam, LPARAM l
         if (LOWORD(wParam) == IDC_CHOOSE_MAILER && ChooseMailer(page) == 1) {
             char mailer[kMailerTextSize];
             JoinMailerText(Settings.EXEC, "", mailer, sizeof mailer);
-            SetDlgItemTextA(page, IDC_MAILER, mailer);
+            SetItemText(page, IDC_MAILER, mailer);
         }
         return FALSE;
     case WM_NOTIFY: {
-        if (reinterpret_cast<const NMHDR *>(lParam)->code == PSN_KILLACTIVE) {
-            // Leaving the page, or OK: a mail-program text that cannot be split keeps the sheet
-            // open here, before any page has written anything.
-            bool valid = CheckMailerText(page);
-            SetWindowLongPtrA(page, DWLP_MSGRESULT, valid ? FALSE : TRUE);
-            return TRUE;
-        }
+        if (IsLeaving(lParam))
+            return StayUnless(page, EditsFit(page, kDetailEdits) && CheckMailerText(page));
         if (!IsApply(lParam))
             return FALSE;
         Settings.PORT = ReadNumber(page, IDC_PORT);  // any value, as the user wrote it
@@ -232,21 +265,23 @@ INT_PTR CALLBACK NtpPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lPar
 {
     switch (message) {
     case WM_INITDIALOG:
-        SetDlgItemTextA(page, IDC_NTPS, Settings.NTPS);
+        SetItemText(page, IDC_NTPS, Settings.NTPS);
         return FALSE;
     case WM_HELP:
         ShowControlHelp(page, lParam, kNtpHelp);
         return FALSE;
     case WM_COMMAND:
-        if (LOWORD(wParam) == IDC_SYNC) {
+        if (LOWORD(wParam) == IDC_SYNC && EditsFit(page, kNtpEdits)) {
             // The server text is taken at once, without saving; the exchange blocks the sheet.
             ReadControlText(page, IDC_NTPS, Settings.NTPS, sizeof Settings.NTPS);
             char report[kSyncReportSize] = "";
             SyncClock(Settings.NTPS, report);
-            SetDlgItemTextA(page, IDC_SYNCREPORT, report);
+            SetItemText(page, IDC_SYNCREPORT, report);
         }
         return FALSE;
     case WM_NOTIFY:
+        if (IsLeaving(lParam))
+            return StayUnless(page, EditsFit(page, kNtpEdits));
         if (!IsApply(lParam))
             return FALSE;
         ReadControlText(page, IDC_NTPS, Settings.NTPS, sizeof Settings.NTPS);
@@ -259,54 +294,68 @@ INT_PTR CALLBACK NtpPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lPar
 
 void ShowSettingsSheet(HWND owner)
 {
-    HINSTANCE instance = reinterpret_cast<HINSTANCE>(static_cast<LONG_PTR>(GetWindowLongA(owner, GWL_HINSTANCE)));
+    auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(owner, GWLP_HINSTANCE));
     struct {
-        const char *name;
+        const wchar_t *name;
         DLGPROC procedure;
-    } const kPages[] = {{"PAGE1", BasicPageProc}, {"PAGE2", DetailPageProc}, {"PAGE3", NtpPageProc}};
+    } const kPages[] = {{L"PAGE1", BasicPageProc}, {L"PAGE2", DetailPageProc}, {L"PAGE3", NtpPageProc}};
 
     // First-version records, which every version of the common controls takes.
-    static_assert(offsetof(PROPSHEETPAGEA, pcRefParent) + sizeof(UINT *) == 40);
-    static_assert(offsetof(PROPSHEETHEADERA, pfnCallback) + sizeof(PFNPROPSHEETCALLBACK) == 40);
+    static_assert(offsetof(PROPSHEETPAGEW, pcRefParent) + sizeof(UINT *) == 40);
+    static_assert(offsetof(PROPSHEETHEADERW, pfnCallback) + sizeof(PFNPROPSHEETCALLBACK) == 40);
     HPROPSHEETPAGE pages[3];
     for (int i = 0; i < 3; i++) {
-        PROPSHEETPAGEA page = {PROPSHEETPAGEA_V1_SIZE};
+        PROPSHEETPAGEW page = {PROPSHEETPAGEW_V1_SIZE};
         page.dwFlags = PSP_DEFAULT;
         page.hInstance = instance;
         page.pszTemplate = kPages[i].name;
         page.pfnDlgProc = kPages[i].procedure;
-        pages[i] = CreatePropertySheetPageA(&page);
+        pages[i] = CreatePropertySheetPageW(&page);
     }
-    PROPSHEETHEADERA header = {PROPSHEETHEADERA_V1_SIZE};
+    wchar_t caption[80];
+    ToWide(SHEET_CAPTION, caption, 80);
+    PROPSHEETHEADERW header = {PROPSHEETHEADERW_V1_SIZE};
     header.dwFlags = PSH_NOAPPLYNOW | PSH_WIZARDCONTEXTHELP;
     header.hwndParent = owner;
     header.hInstance = instance;
-    header.pszCaption = SHEET_CAPTION;
+    header.pszCaption = caption;
     header.nPages = 3;
     header.nStartPage = 0;
     header.phpage = pages;
-    PropertySheetA(&header);
+    PropertySheetW(&header);
 }
 
 int ChooseMailer(HWND owner)
 {
     // Kept for the run: the dialog opens where the last choice was.
-    static char fileName[MAX_PATH];
-    static char fileTitle[64];
-    OPENFILENAMEA dialog = {OPENFILENAME_SIZE_VERSION_400A};
-    static_assert(offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR) == 76);
+    static wchar_t fileName[MAX_PATH];
+    static wchar_t fileTitle[64];
+    wchar_t title[80];
+    ToWide(MAILER_CHOOSER_TITLE, title, 80);
+    OPENFILENAMEW dialog = {OPENFILENAME_SIZE_VERSION_400W};
+    static_assert(offsetof(OPENFILENAMEW, lpTemplateName) + sizeof(LPCWSTR) == 76);
     dialog.hwndOwner = owner;
-    dialog.lpstrFilter = "EXE files(*.exe)\0*.exe\0All Files(*.*)\0*.*\0";
+    dialog.lpstrFilter = L"EXE files(*.exe)\0*.exe\0All Files(*.*)\0*.*\0";
     dialog.nFilterIndex = 1;
     dialog.lpstrFile = fileName;
-    dialog.nMaxFile = sizeof fileName;
+    dialog.nMaxFile = MAX_PATH;
     dialog.lpstrFileTitle = fileTitle;
-    dialog.nMaxFileTitle = sizeof fileTitle;
-    dialog.lpstrTitle = MAILER_CHOOSER_TITLE;
+    dialog.nMaxFileTitle = 64;
+    dialog.lpstrTitle = title;
     dialog.Flags = OFN_FILEMUSTEXIST;
-    dialog.lpstrDefExt = "exe";
-    if (!GetOpenFileNameA(&dialog))
+    dialog.lpstrDefExt = L"exe";
+    if (!GetOpenFileNameW(&dialog))
         return 0;
-    CopyText(Settings.EXEC, sizeof Settings.EXEC, fileName);
+    // A path the program cannot keep whole would start something else than the file picked.
+    char path[sizeof Settings.EXEC];
+    Narrowed taken = ToCodePage(fileName, path, sizeof path);
+    if (taken != Narrowed::Whole) {
+        ShowMessage(owner,
+                    taken == Narrowed::Foreign ? "このファイルのパスには使えない文字が含まれています（アクセント付きの文字や絵文字など）。"
+                                               : "このファイルのパスは長すぎます（259バイトまでです）。",
+                    MAILER_BOX_CAPTION, MB_OK | MB_ICONWARNING);
+        return 0;
+    }
+    CopyText(Settings.EXEC, sizeof Settings.EXEC, path);
     return 1;
 }

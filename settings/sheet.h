@@ -16,5 +16,6 @@ INT_PTR CALLBACK DetailPageProc(HWND page, UINT message, WPARAM wParam, LPARAM l
 INT_PTR CALLBACK NtpPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 
 // The open-file dialog for the mail program: 1 when a file was picked and EXEC now holds its full
-// path (at once, whatever becomes of the sheet), 0 when it was cancelled or failed.
+// path (at once, whatever becomes of the sheet), 0 when it was cancelled or failed, or the path
+// cannot be kept whole (the user is told why).
 int ChooseMailer(HWND owner);

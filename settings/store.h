@@ -8,9 +8,13 @@ enum class StoreType { Text, Number, Bytes };
 // Opens the settings key for reading; false when it does not exist or cannot be read.
 bool StoreOpenForRead();
 
-// Reads the named value into data, offering size bytes. Returns the number of bytes stored, or
-// -1 when the value is absent or does not fit (data is then left as it was).
+// Reads the named value into data, offering size bytes: a text in the program's code page, other
+// values as they are stored. Returns the number of bytes, or kStoreAbsent when the value is absent
+// or does not fit, or kStoreForeignText for a text with a character the program's code page lacks
+// (data is then left as it was).
 long StoreRead(const char *name, void *data, uint32_t size);
+constexpr long kStoreAbsent = -1;
+constexpr long kStoreForeignText = -2;
 
 // Creates or opens the settings key for writing. Returns 0, or the platform's status code.
 long StoreOpenForWrite();

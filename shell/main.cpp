@@ -12,6 +12,7 @@
 #include "base/log.h"
 #include "shell/log_window.h"
 #include "base/text.h"
+#include "base/wide.h"
 #include "shell/tray.h"
 #include "shell/tray_rules.h"
 
@@ -22,7 +23,7 @@ namespace {
 // Sent to every top-level window when the shell (and its notification area) starts anew.
 UINT TaskbarCreatedMessage;
 
-const char kClassName[] = MAIN_WINDOW_CLASS;
+const wchar_t kClassName[] = L"" MAIN_WINDOW_CLASS;
 
 bool AccountComplete()
 {
@@ -54,7 +55,7 @@ const char *MailerFailure(INT_PTR result)
     case SE_ERR_ACCESSDENIED: return "アクセスが拒否されました";
     case ERROR_BAD_FORMAT: return "実行できるファイルではありません";
     case SE_ERR_NOASSOC: return "このファイルを開くプログラムが決まっていません";
-    default: return "起動に失敗しました";
+    default: return "予期しないエラーです";
     }
 }
 
@@ -62,11 +63,13 @@ void StartMailer()
 {
     if (Settings.EXEC[0] == '\0')
         return;
-    auto result = reinterpret_cast<INT_PTR>(ShellExecuteA(nullptr, "open", Settings.EXEC, Settings.PARA, nullptr,
-                                                           SW_SHOWNORMAL));
+    wchar_t exec[sizeof Settings.EXEC], para[sizeof Settings.PARA];
+    ToWide(Settings.EXEC, exec, sizeof Settings.EXEC);
+    ToWide(Settings.PARA, para, sizeof Settings.PARA);
+    auto result = reinterpret_cast<INT_PTR>(ShellExecuteW(nullptr, L"open", exec, para, nullptr, SW_SHOWNORMAL));
     if (result <= 32) {
         char line[kFormatLimit];
-        FormatText(line, sizeof line, "Error: メールソフト %s を起動できません: %s (%d)\r\n", Settings.EXEC,
+        FormatText(line, sizeof line, "Error: メールソフト %s を起動できません：%s（%d）\r\n", Settings.EXEC,
                    MailerFailure(result), static_cast<int>(result));
         AppendLog(kSystem, line);
     }
@@ -88,7 +91,7 @@ void OpenSettings(HWND window)
 
 void ShowVersion(HWND window)
 {
-    MessageBoxA(window, "Pollwick Version " POLLWICK_VERSION "\n" POLLWICK_COPYRIGHT, VERSION_BOX_CAPTION, MB_OK);
+    ShowMessage(window, "Pollwick Version " POLLWICK_VERSION "\n" POLLWICK_COPYRIGHT, VERSION_BOX_CAPTION, MB_OK);
 }
 
 void OnCreate(HWND window)
@@ -98,11 +101,11 @@ void OnCreate(HWND window)
     LoadSettings();
     // A value from the registry the timer cannot hold would check every 49 days or never.
     Settings.TIME = ClampInterval(Settings.TIME);
-    TaskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
+    TaskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
     AddTrayIcon(window, &TrayIcon);
     SetTrayIcon(window, &TrayIcon, IDI_NO_MAIL + CountOffset(Settings.ALLM, Settings.OLDM));
     if (!AccountComplete()) {
-        MessageBoxA(window, "POP3の設定を行ってください。", PROMPT_BOX_CAPTION, MB_OK);
+        ShowMessage(window, "POP3の設定を行ってください。", PROMPT_BOX_CAPTION, MB_OK);
         Settings.SheetOpen = 1;
         ShowSettingsSheet(window);
         Settings.SheetOpen = 0;
@@ -126,7 +129,7 @@ void OnCommand(HWND window, int id)
 {
     switch (id) {
     case IDM_MAILER: StartMailer(); break;
-    case IDM_EXIT: SendMessageA(window, WM_CLOSE, 0, 0); break;
+    case IDM_EXIT: SendMessageW(window, WM_CLOSE, 0, 0); break;
     case IDM_CHECK:
         if (Settings.SheetOpen != 1)
             CheckSoon(window);
@@ -191,7 +194,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         OnCreate(window);
         return 0;
     case WM_DESTROY:
-        Shell_NotifyIconA(NIM_DELETE, &TrayIcon);
+        Shell_NotifyIconW(NIM_DELETE, &TrayIcon);
         SaveAllSettings();
         PostQuitMessage(0);
         return 0;
@@ -225,38 +228,38 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         // The small-icon size may have changed with the screen or its scaling.
         if (TrayIconId != 0)
             SetTrayIcon(window, &TrayIcon, TrayIconId);
-        return DefWindowProcA(window, message, wParam, lParam);
+        return DefWindowProcW(window, message, wParam, lParam);
     default:
         // A new shell has an empty notification area: the record still holds the picture and
         // tooltip on show.
         if (message == TaskbarCreatedMessage && message != 0) {
-            Shell_NotifyIconA(NIM_ADD, &TrayIcon);
+            Shell_NotifyIconW(NIM_ADD, &TrayIcon);
             return 0;
         }
-        return DefWindowProcA(window, message, wParam, lParam);
+        return DefWindowProcW(window, message, wParam, lParam);
     }
 }
 
 ATOM RegisterMainWindowClass(HINSTANCE instance)
 {
-    WNDCLASSEXA windowClass = {sizeof windowClass};
+    WNDCLASSEXW windowClass = {sizeof windowClass};
     windowClass.style = CS_HREDRAW | CS_VREDRAW;
     windowClass.lpfnWndProc = MainWindowProc;
     windowClass.hInstance = instance;
     windowClass.hIconSm = LoadSmallIcon(instance, IDI_PROGRAM);
-    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
     windowClass.lpszClassName = kClassName;
-    return RegisterClassExA(&windowClass);
+    return RegisterClassExW(&windowClass);
 }
 
 int CreateMainWindows(HINSTANCE instance)
 {
-    MainWindow = CreateWindowExA(WS_EX_TOOLWINDOW, kClassName, kClassName, WS_POPUP, CW_USEDEFAULT,
+    MainWindow = CreateWindowExW(WS_EX_TOOLWINDOW, kClassName, kClassName, WS_POPUP, CW_USEDEFAULT,
                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
     if (MainWindow == nullptr)
         return 0;
-    HWND log = CreateDialogParamA(instance, "MYLOGDLG", MainWindow, LogDialogProc, 0);
+    HWND log = CreateDialogParamW(instance, L"MYLOGDLG", MainWindow, LogDialogProc, 0);
     if (log == nullptr)
         return 0;
     LogWindow = log;
@@ -272,7 +275,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     if (CreateMainWindows(instance) == 0)
         return 0;
     MSG message;
-    while (GetMessageA(&message, nullptr, 0, 0))
+    while (GetMessageW(&message, nullptr, 0, 0))
         DispatchAppMessage(&message);
     return static_cast<int>(message.wParam);
 }

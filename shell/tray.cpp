@@ -6,17 +6,19 @@
 #include "mail/pop3.h"
 #include "settings/settings.h"
 #include "base/text.h"
+#include "base/wide.h"
 #include "shell/tray_rules.h"
+#include "resources/names.h"
 #include "resources/resource.h"
 
-NOTIFYICONDATAA TrayIcon;
+NOTIFYICONDATAW TrayIcon;
 int TrayIconId;
 
 HICON LoadSmallIcon(HINSTANCE module, int iconId)
 {
     // 16 pixels at 100 %, 20, 24 or 32 on a scaled screen (the program is DPI aware): each size is
     // drawn for itself, so nothing is stretched.
-    return static_cast<HICON>(LoadImageA(module, MAKEINTRESOURCEA(iconId), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+    return static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(iconId), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
                                          GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
 }
 
@@ -24,12 +26,12 @@ namespace {
 
 HICON LoadTrayPicture(HWND window, int iconId)
 {
-    return LoadSmallIcon(reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(window, GWLP_HINSTANCE)), iconId);
+    return LoadSmallIcon(reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE)), iconId);
 }
 
-void FillRecord(HWND window, NOTIFYICONDATAA *icon, HICON picture)
+void FillRecord(HWND window, NOTIFYICONDATAW *icon, HICON picture)
 {
-    icon->cbSize = NOTIFYICONDATAA_V2_SIZE;
+    icon->cbSize = NOTIFYICONDATAW_V2_SIZE;
     icon->hIcon = picture;
     icon->hWnd = window;
     icon->uCallbackMessage = WM_TRAYNOTIFY;
@@ -37,36 +39,39 @@ void FillRecord(HWND window, NOTIFYICONDATAA *icon, HICON picture)
     icon->uID = ID_TRAYICON;
     char tip[80];
     FormatTooltip(tip, sizeof tip, Settings.ALLM, Settings.OLDM);
-    CopyText(icon->szTip, 64, tip);  // the first version of the record has 64 bytes of tooltip
+    tip[Cp932CutLength(tip, 63)] = '\0';  // the first version of the record has 64 bytes of tooltip
+    ToWide(tip, icon->szTip, 64);
 }
 
 // A balloon from the icon (a toast on Windows 10 and 11), silent: the sound has just played.
-void ShowNewMailNotification(NOTIFYICONDATAA *icon, int32_t allm, int32_t oldm)
+void ShowNewMailNotification(NOTIFYICONDATAW *icon, int32_t allm, int32_t oldm)
 {
-    NOTIFYICONDATAA note = *icon;
+    NOTIFYICONDATAW note = *icon;
     note.uFlags = NIF_INFO;
-    CopyText(note.szInfoTitle, sizeof note.szInfoTitle, "Pollwick");
-    FormatText(note.szInfo, sizeof note.szInfo, "新着メールが %d 件あります (全 %d 件)", static_cast<int>(allm - oldm),
+    ToWide(MAIN_WINDOW_CLASS, note.szInfoTitle, 64);
+    char text[256];
+    FormatText(text, sizeof text, "新着メールが %d 件あります（全 %d 件）", static_cast<int>(allm - oldm),
                static_cast<int>(allm));
+    ToWide(text, note.szInfo, 256);
     note.dwInfoFlags = NIIF_INFO | NIIF_NOSOUND;
-    Shell_NotifyIconA(NIM_MODIFY, &note);
+    Shell_NotifyIconW(NIM_MODIFY, &note);
 }
 
 }  // namespace
 
-void AddTrayIcon(HWND window, NOTIFYICONDATAA *icon)
+void AddTrayIcon(HWND window, NOTIFYICONDATAW *icon)
 {
     FillRecord(window, icon, LoadTrayPicture(window, IDI_NO_MAIL));
     TrayIconId = IDI_NO_MAIL;
-    Shell_NotifyIconA(NIM_ADD, icon);
+    Shell_NotifyIconW(NIM_ADD, icon);
 }
 
-void SetTrayIcon(HWND window, NOTIFYICONDATAA *icon, int iconId)
+void SetTrayIcon(HWND window, NOTIFYICONDATAW *icon, int iconId)
 {
     HICON previous = icon->hIcon;
     FillRecord(window, icon, LoadTrayPicture(window, iconId));
     TrayIconId = iconId;
-    Shell_NotifyIconA(NIM_MODIFY, icon);
+    Shell_NotifyIconW(NIM_MODIFY, icon);
     // Only the picture on show is held: the shell keeps its own copy.
     if (previous != nullptr)
         DestroyIcon(previous);
@@ -74,8 +79,8 @@ void SetTrayIcon(HWND window, NOTIFYICONDATAA *icon, int iconId)
 
 int ShowTrayMenu(HWND window)
 {
-    auto module = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(window, GWLP_HINSTANCE));
-    HMENU menu = LoadMenuA(module, "RTRAYMENU");
+    auto module = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE));
+    HMENU menu = LoadMenuW(module, L"RTRAYMENU");
     HMENU popup = GetSubMenu(menu, 0);
     POINT cursor;
     GetCursorPos(&cursor);
@@ -87,7 +92,7 @@ int ShowTrayMenu(HWND window)
     return 0;
 }
 
-void RunCheckCycle(HWND window, NOTIFYICONDATAA *icon)
+void RunCheckCycle(HWND window, NOTIFYICONDATAW *icon)
 {
     SetTrayIcon(window, icon, IDI_CHECKING_NO_MAIL + CountOffset(Settings.ALLM, Settings.OLDM));
     int32_t result = CheckMail();
@@ -98,7 +103,7 @@ void RunCheckCycle(HWND window, NOTIFYICONDATAA *icon)
     SetTrayIcon(window, icon, outcome.icon);
     Settings.ALLM = outcome.allm;
     if (outcome.mailBeep) {
-        PlaySoundA("mailbeep", nullptr, SND_ALIAS);
+        PlaySoundW(L"mailbeep", nullptr, SND_ALIAS);
         if (Settings.NTFY != 0)
             ShowNewMailNotification(icon, outcome.allm, outcome.oldm);
     }

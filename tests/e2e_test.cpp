@@ -148,6 +148,9 @@ TEST_F(EndToEnd, ClicksOnTheIconAcknowledgeAndCheckOrStartTheMailer)
         EXPECT_TRUE(program.WaitForLog("分後に再接続します"));
         EXPECT_EQ(program.Count(Connect()), 1u);
         EXPECT_EQ(ShownPictureSettled(IDI_OLD_MAIL), IDI_OLD_MAIL);  // the same three, all seen
+        // A click on the new-mail notification, as the shell tells of it, does the same.
+        program.Tray(NIN_BALLOONUSERCLICK);
+        EXPECT_TRUE(WaitUntil([&] { return program.Count(Connect()) == 2; }, 10000));
         Exit(program);
     }
     EXPECT_EQ(StoredNumber("OLDM"), 3);
@@ -166,7 +169,7 @@ TEST_F(EndToEnd, ClicksOnTheIconAcknowledgeAndCheckOrStartTheMailer)
     PutStoredText("EXEC", "C:\\nowhere\\mail.exe");
     Program program;
     program.Command(IDM_MAILER);
-    EXPECT_TRUE(program.WaitForLog("Error: メールソフト C:\\nowhere\\mail.exe を起動できません: "));
+    EXPECT_TRUE(program.WaitForLog("Error: メールソフト C:\\nowhere\\mail.exe を起動できません："));
     Exit(program);
 }
 
@@ -258,18 +261,26 @@ TEST_F(EndToEnd, ANewShellGetsTheIconBackAndWakingUpChecksAtOnce)
     Exit(program);
 }
 
-TEST_F(EndToEnd, NewMailShowsANotificationAndItsClickDoesWhatADoubleClickDoes)
+// Whatever code page the system has for programs that are not Unicode: a name stored as Windows
+// stores any text (UTF-16) goes to the server as the program's bytes, what the server says shows
+// in the log window and the notification as it was sent, and the exit stores it back unchanged.
+TEST_F(EndToEnd, TextsOnTheWireOnScreenAndInTheKeyOnEveryCodePage)
 {
-    StoreAccount(2, false);
+    FaultServer server(Pop3Session("+OK ようこそ <1.2@x>\r\n", "+OK 2 20\r\n"));
+    PutStoredText("POP3", "127.0.0.1");
+    PutStoredText("USER", "山田ソ");
+    PutStoredText("PASS", "パス");
+    PutStoredNumber("PORT", server.Port());
+    PutStoredNumber("STCH", 1);
     Program program;
-    program.Command(IDM_CHECK);
+    ASSERT_TRUE(program.WaitForLog("分後に再接続します"));
+    EXPECT_EQ(server.Received(), "USER 山田ソ\r\nPASS パス\r\nSTAT\r\nQUIT\r\n");
+    EXPECT_NE(program.Log().find("[recv] +OK ようこそ <1.2@x>\r\n"), std::string::npos) << program.Log();
     std::string note;
     EXPECT_TRUE(WaitUntil([&] { return !(note = BalloonText()).empty(); }, 8000)) << "no notification";
-    EXPECT_EQ(note, "新着メールが 2 件あります (全 2 件)");
-    // The shell tells of a click on it; a double click checks at once by default.
-    program.Tray(NIN_BALLOONUSERCLICK);
-    EXPECT_TRUE(WaitUntil([&] { return program.Count(Connect()) == 2; }, 10000));
+    EXPECT_EQ(note, "新着メールが 2 件あります（全 2 件）");
     Exit(program);
+    EXPECT_EQ(ReadStored("USER").bytes.c_str(), std::string("山田ソ"));
 }
 
 // A query only saves: the session may still be cancelled. Only its real end closes the program.

@@ -39,7 +39,7 @@ const char kTimedOut[] = "[system] Error: タイムアウトしました\r\n";
 const char kNoApop[] = "[system] Error: このサーバーはAPOP認証に対応していません\r\n";
 const char kNoCount[] = "[system] Error: STATの応答から件数を読み取れません\r\n";
 const char kNoAccount[] = "[system] Error: POP3の設定を行ってください\r\n";
-const char kLineBreak[] = "[system] Error: ユーザー名かパスワードに改行文字が含まれています\r\n";
+const char kLineBreak[] = "[system] Error: ユーザ名かパスワードに改行文字が含まれています\r\n";
 const std::string kGarbage("\x01\xff\x00\x7f\x80zz\r\n", 9);
 
 // The same script with every reply sent in 3-byte segments.
@@ -141,7 +141,7 @@ std::vector<Transcript> Transcripts()
          .sent = "STLS\r\n",
          .log = {"[system] Error: STLSの応答の後に暗号化されていないデータが続いています\r\n"}, .result = -1, .tlsm = 1},
         {.name = "an encryption no version knows",
-         .log = {"[system] Error: 暗号化の設定 (TLSM=3) が正しくありません\r\n"}, .result = -1, .tlsm = 3,
+         .log = {"[system] Error: 暗号化の設定（TLSM=3）が正しくありません\r\n"}, .result = -1, .tlsm = 3,
          .connects = false},
         {.name = "a port beyond 16 bits: its low bits connect, the whole value is logged",
          .server = Pop3Session("+OK\r\n", "+OK 0 0\r\n"), .sent = "USER u\r\nPASS p\r\nSTAT\r\nQUIT\r\n",

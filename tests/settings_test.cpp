@@ -5,6 +5,11 @@
 #include <cstring>
 #include <string>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+#include "resources/names.h"
 #include "settings/settings.h"
 #include "base/log.h"
 #include "base/text.h"
@@ -133,5 +138,18 @@ TEST_F(SettingsTest, AKeyThatCannotBeWrittenIsReportedAndNothingIsWritten)
     SaveNtpSettings();
     EXPECT_TRUE(ReadStored("NTPS").present);
 }
+
+#ifdef _WIN32
+// Another program may store a text with a character the program cannot keep: taken changed, it
+// would be another name or password. The field keeps its default, and the log says which value.
+TEST_F(SettingsTest, AStoredTextWithACharacterTheProgramCannotKeepIsNotTaken)
+{
+    RegSetKeyValueW(HKEY_CURRENT_USER, L"" SETTINGS_KEY_PATH, L"USER", REG_SZ, L"caf\u00e9", 10);
+    InitLogRing();
+    LoadSettings();
+    EXPECT_STREQ(Settings.USER, "");
+    EXPECT_EQ(LoggedLines(), Lines{"[system] Error: レジストリの USER に使えない文字があるため読み込みません\r\n"});
+}
+#endif
 
 }  // namespace
