@@ -104,6 +104,9 @@ fault tls-plain-record-awaited mail/tls_schannel.cpp 'record[0] < 20 || record[0
 fault settings-old-tail-written settings/settings.cpp '        memset(data + length, 0, field.width - length);' '        (void)length;'
 fault settings-password-left-plain settings/settings.cpp 'length != 0 ? empty : reinterpret_cast<const uint8_t *>(Settings.PASS)' 'length != 0 && empty[0] != 0 ? empty : reinterpret_cast<const uint8_t *>(Settings.PASS)'
 fault lookup-wait-unbounded net/net_posix.cpp '        deadline.tv_sec += waitMs / 1000;' '        deadline.tv_sec += 3600 + waitMs / 1000;'
+fault lookup-winsock-ended-under-lookup net/net_win32.cpp 'bool started = NetStartup();' 'bool started = true;'
+fault lookup-winsock-start-kept net/net_win32.cpp '    NetCleanup();  // the start ResolveOnThread took for this thread
+' ''
 fault sheet-unreadable-mailer-taken settings/sheet.cpp 'SetWindowLongPtrA(page, DWLP_MSGRESULT, valid ? FALSE : TRUE);' 'SetWindowLongPtrA(page, DWLP_MSGRESULT, valid && !valid);'
 fault main-interval-unclamped shell/main.cpp '    Settings.TIME = ClampInterval(Settings.TIME);' ''
 fault main-icon-left-at-exit shell/main.cpp '        Shell_NotifyIconA(NIM_DELETE, &TrayIcon);

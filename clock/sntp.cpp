@@ -24,7 +24,6 @@ const char kPcTimeFormat[] = "%04d年%02d月%02d日 %02d:%02d:%02d.%03d （ロ�
 const char kServerTimeFormat[] = "%04d年%02d月%02d日 %02d:%02d:%02d.%03d （NTPサーバ時刻）\r\n";
 const char kSynchronised[] = "NTPサーバの時刻に同期しました\r\n";
 
-const char kCleanupFailed[] = "Error: WSACleanup 失敗\r\n";
 const char kStartupFailed[] = "Error: WinSockの初期化失敗\r\n";
 const char kSocketFailed[] = "Error: Socket作成失敗\r\n";
 const char kNoAddress[] = "Error: ホストアドレス取得失敗\r\n";
@@ -80,6 +79,53 @@ const char *ReceiveReply(NetSocket socket, uint32_t server, uint16_t serverPort,
             return nullptr;
         }
     }
+}
+
+// The exchange with the server at host and port, WinSock started, and the clock set.
+int SyncWithServer(const char *host, uint16_t port, char *report)
+{
+    NetSocket socket = NetOpenUdp();
+    if (socket == kNoSocket)
+        return Fail(report, kNoSocket, kSocketFailed);
+    // When another program holds port 1024 the exchange goes on from a port the system picks at
+    // the send: servers answer the port a request came from, so only the fixed port is lost.
+    NetBind(socket, kSntpLocalPort);
+
+    uint32_t address;
+    if (NetResolve(host, &address, NetTimeoutMs) != 0)
+        return Fail(report, socket, kNoAddress);
+
+    // A transmit timestamp nobody can guess, which only the server's true answer echoes.
+    unsigned char nonce[8];
+    if (!NetRandom(nonce, sizeof nonce))
+        return Fail(report, socket, kSendFailed);
+    char request[kSntpPacketSize];
+    BuildSntpRequest(request, nonce);
+    if (NetSendTo(socket, address, port, request, sizeof request) != 0)
+        return Fail(report, socket, kSendFailed);
+
+    // Room for more than a bare reply: one that carries an authenticator is still a reply.
+    unsigned char reply[kReceiveSize];
+    int length = 0;
+    const char *refused = ReceiveReply(socket, address, port, request, reply, sizeof reply, &length);
+    if (refused == nullptr)
+        refused = CheckSntpReply(reply, length);
+    if (refused != nullptr)
+        return Fail(report, socket, refused);
+    NetClose(socket);
+
+    int64_t unixTime = NtpSecondsToUnix(ReadBigEndian32(reply + 40));
+    ClockTime serverTime;
+    if (unixTime < 0 || !ToLocalClockTime(unixTime, FractionToMilliseconds(ReadBigEndian32(reply + 44)), &serverTime))
+        return Fail(report, kNoSocket, kNoTime);
+
+    ClockTime pcTime;
+    ReadLocalClock(&pcTime);
+    FormatSyncReport(report, pcTime, serverTime);
+    if (!SetLocalClock(&serverTime))
+        return Fail(report, kNoSocket, kSetFailed);
+    AppendText(report, kSyncReportSize, kSynchronised);
+    return 0;
 }
 
 }  // namespace
@@ -158,55 +204,9 @@ int SyncClock(const char *server, char *report)
     uint16_t port;
     if (const char *refused = SplitServerText(server, host, sizeof host, &port))
         return Fail(report, kNoSocket, refused);
-
-    // WinSock stays started until the program ends: every start made here is matched by one
-    // clean-up registered to run at exit, also when the start failed.
-    bool started = NetStartup();
-    if (atexit(NetCleanup) != 0)
-        return Fail(report, kNoSocket, kCleanupFailed);
-    if (!started)
+    if (!NetStartup())
         return Fail(report, kNoSocket, kStartupFailed);
-
-    NetSocket socket = NetOpenUdp();
-    if (socket == kNoSocket)
-        return Fail(report, kNoSocket, kSocketFailed);
-    // When another program holds port 1024 the exchange goes on from a port the system picks at
-    // the send: servers answer the port a request came from, so only the fixed port is lost.
-    NetBind(socket, kSntpLocalPort);
-
-    uint32_t address;
-    if (NetResolve(host, &address, NetTimeoutMs) != 0)
-        return Fail(report, socket, kNoAddress);
-
-    // A transmit timestamp nobody can guess, which only the server's true answer echoes.
-    unsigned char nonce[8];
-    if (!NetRandom(nonce, sizeof nonce))
-        return Fail(report, socket, kSendFailed);
-    char request[kSntpPacketSize];
-    BuildSntpRequest(request, nonce);
-    if (NetSendTo(socket, address, port, request, sizeof request) != 0)
-        return Fail(report, socket, kSendFailed);
-
-    // Room for more than a bare reply: one that carries an authenticator is still a reply.
-    unsigned char reply[kReceiveSize];
-    int length = 0;
-    const char *refused = ReceiveReply(socket, address, port, request, reply, sizeof reply, &length);
-    if (refused == nullptr)
-        refused = CheckSntpReply(reply, length);
-    if (refused != nullptr)
-        return Fail(report, socket, refused);
-    NetClose(socket);
-
-    int64_t unixTime = NtpSecondsToUnix(ReadBigEndian32(reply + 40));
-    ClockTime serverTime;
-    if (unixTime < 0 || !ToLocalClockTime(unixTime, FractionToMilliseconds(ReadBigEndian32(reply + 44)), &serverTime))
-        return Fail(report, kNoSocket, kNoTime);
-
-    ClockTime pcTime;
-    ReadLocalClock(&pcTime);
-    FormatSyncReport(report, pcTime, serverTime);
-    if (!SetLocalClock(&serverTime))
-        return Fail(report, kNoSocket, kSetFailed);
-    AppendText(report, kSyncReportSize, kSynchronised);
-    return 0;
+    int result = SyncWithServer(host, port, report);
+    NetCleanup();
+    return result;
 }
