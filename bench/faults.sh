@@ -68,7 +68,13 @@ fault sntp-kiss-accepted clock/sntp.cpp '    if (stratum == 0)
         return kKissOfDeath;' ''
 fault sntp-port-1024-required clock/sntp.cpp '    NetBind(socket, kSntpLocalPort);' '    if (!NetBind(socket, kSntpLocalPort))
         return Fail(report, socket, kReceiveFailed);'
-fault sntp-refusal-unseen clock/sntp.cpp '        return Fail(report, kNoSocket, kSetFailed);' '        return CopyText(report, kSyncReportSize, kSetFailed) ? 0 : 0;'
+fault sntp-refusal-unseen clock/sntp.cpp '        AppendRefusal(report, pcMs - (unixTime * 1000 + milliseconds), error);
+        return -1;' '        AppendRefusal(report, pcMs - (unixTime * 1000 + milliseconds), error);
+        return 0;'
+fault sntp-refusal-drops-the-times clock/sntp.cpp '        AppendRefusal(report, pcMs - (unixTime * 1000 + milliseconds), error);' '        CopyText(report, kSyncReportSize, kSetFailed);
+        (void)AppendRefusal;'
+fault sntp-refusal-difference-sign clock/sntp.cpp 'pcAheadMs < 0 ? kPcBehind : kPcAhead' 'pcAheadMs > 0 ? kPcBehind : kPcAhead'
+fault sntp-refusal-code-lost clock/sntp.cpp 'static_cast<unsigned long>(error));' 'static_cast<unsigned long>(kClockPrivilegeNotHeld));'
 fault sntp-originate-unchecked clock/sntp.cpp 'memcmp(reply + kOriginateAt, request + kTransmitAt, 8) == 0' '(memcmp(reply + kOriginateAt, request + kTransmitAt, 8) == 0 || n >= kSntpPacketSize)'
 fault sntp-long-port-as-lookup clock/sntp.cpp '        return kBadPort;' '        return kNoAddress;'
 # Tray

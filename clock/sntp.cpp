@@ -32,6 +32,12 @@ const char kReceiveFailed[] = "Error: サーバからの受信失敗\r\n";
 const char kTimedOut[] = "Error: タイムアウトしました\r\n";
 const char kNoTime[] = "Error: 時刻の取得に失敗\r\n";
 const char kSetFailed[] = "Error: ローカル時刻の設定に失敗\r\n";
+// When the clock could not be set: how far off it is, before kSetFailed, and why, after it.
+const char kPcAhead[] = "PCの時計は %lld.%03d 秒進んでいます\r\n";
+const char kPcBehind[] = "PCの時計は %lld.%03d 秒遅れています\r\n";
+const char kNoPrivilege[] = "時刻を変更する権限がありません（エラー %lu）\r\n";
+const char kRunAsAdministrator[] = "Pollwick を管理者として実行してください\r\n";
+const char kRefusedBySystem[] = "システムが時刻の変更を拒否しました（エラー %lu）\r\n";
 const char kBadPort[] = "Error: NTPサーバのポート番号が正しくありません\r\n";
 
 const char kShortReply[] = "Error: サーバからの応答が短すぎます\r\n";
@@ -81,6 +87,23 @@ const char *ReceiveReply(NetSocket socket, uint32_t server, uint16_t serverPort,
     }
 }
 
+// Appended to the two time lines when the clock could not be set: the measured difference stays
+// of use, and the user learns what would let the clock be set.
+void AppendRefusal(char *report, int64_t pcAheadMs, uint32_t error)
+{
+    int64_t off = pcAheadMs < 0 ? -pcAheadMs : pcAheadMs;
+    char line[kShortText];
+    FormatText(line, sizeof line, pcAheadMs < 0 ? kPcBehind : kPcAhead, static_cast<long long>(off / 1000),
+               static_cast<int>(off % 1000));
+    AppendText(report, kSyncReportSize, line);
+    AppendText(report, kSyncReportSize, kSetFailed);
+    bool privilege = error == kClockPrivilegeNotHeld;
+    FormatText(line, sizeof line, privilege ? kNoPrivilege : kRefusedBySystem, static_cast<unsigned long>(error));
+    AppendText(report, kSyncReportSize, line);
+    if (privilege)
+        AppendText(report, kSyncReportSize, kRunAsAdministrator);
+}
+
 // The exchange with the server at host and port, WinSock started, and the clock set.
 int SyncWithServer(const char *host, uint16_t port, char *report)
 {
@@ -115,15 +138,18 @@ int SyncWithServer(const char *host, uint16_t port, char *report)
     NetClose(socket);
 
     int64_t unixTime = NtpSecondsToUnix(ReadBigEndian32(reply + 40));
+    int milliseconds = FractionToMilliseconds(ReadBigEndian32(reply + 44));
     ClockTime serverTime;
-    if (unixTime < 0 || !ToLocalClockTime(unixTime, FractionToMilliseconds(ReadBigEndian32(reply + 44)), &serverTime))
+    if (unixTime < 0 || !ToLocalClockTime(unixTime, milliseconds, &serverTime))
         return Fail(report, kNoSocket, kNoTime);
 
     ClockTime pcTime;
-    ReadLocalClock(&pcTime);
+    int64_t pcMs = ReadLocalClock(&pcTime);
     FormatSyncReport(report, pcTime, serverTime);
-    if (!SetLocalClock(&serverTime))
-        return Fail(report, kNoSocket, kSetFailed);
+    if (uint32_t error = SetLocalClock(&serverTime)) {
+        AppendRefusal(report, pcMs - (unixTime * 1000 + milliseconds), error);
+        return -1;
+    }
     AppendText(report, kSyncReportSize, kSynchronised);
     return 0;
 }

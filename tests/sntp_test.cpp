@@ -127,11 +127,13 @@ void SetTimeZone(const char *tz)
 
 std::vector<std::vector<int>> clockSettings;  // every time the exchange set the clock to
 
-bool RecordClock(const ClockTime *t)
+uint32_t RecordClock(const ClockTime *t)
 {
     clockSettings.push_back({t->year, t->month, t->day, t->hour, t->minute, t->second, t->milliseconds});
-    return true;
+    return 0;
 }
+
+uint32_t RefuseAsDenied(const ClockTime *) { return 5; }
 
 // A report's time line for t; lines of one ending sort as their times do.
 std::string TimeLine(const ClockTime &t, const std::string &ending)
@@ -147,6 +149,7 @@ const std::string kSynchronised = "NTPサーバの時刻に同期しました\r\
 const std::string kSetFailed = "Error: ローカル時刻の設定に失敗\r\n";
 const std::string kTimedOut = "Error: タイムアウトしました\r\n";
 constexpr uint32_t k2001 = 3215894400u;  // 2001-11-28 00:00:00 UTC
+constexpr int64_t kNtpToUnix = 2208988800;
 
 TEST(Sntp, ServerTextSplitsAtTheFirstColonAndReadsThePortLikeAtoi)
 {
@@ -216,7 +219,7 @@ protected:
     std::string Report() const { return report_; }
 
     char report_[kSyncReportSize];
-    bool (*platformSetter_)(const ClockTime *) = SetLocalClock;
+    uint32_t (*platformSetter_)(const ClockTime *) = SetLocalClock;
 };
 
 TEST_F(SntpTest, TheServersReplySetsTheClockAndReportsThreeLines)
@@ -290,14 +293,41 @@ TEST_F(SntpTest, WhatComesBackDecidesWhatTheClockIsSetTo)
     }
 }
 
-// The platform's own clock: natively it always refuses, and under Wine SetLocalTime refuses a time
-// this far from the host's.
-TEST_F(SntpTest, ARefusedClockIsReported)
+// The times measured stay when the clock cannot be set, with how far off it is and why.
+TEST_F(SntpTest, ARefusedClockKeepsTheTimesAndSaysWhy)
 {
-    SetLocalClock = platformSetter_;
-    FaultUdpServer server({{UdpReply::Server, SntpReply(k2001)}});
-    EXPECT_EQ(Sync(server.Server()), -1);
-    EXPECT_EQ(Report(), kSetFailed);
+    const struct {
+        uint32_t (*setter)(const ClockTime *);
+        uint32_t seconds;
+        bool ahead;  // the PC's clock
+        Lines why;
+    } cases[] = {
+        // The platform's own clock: natively it refuses as Windows refuses a standard user, and
+        // under Wine SetLocalTime refuses a time this far from the host's with the same code.
+        {platformSetter_, k2001, true,
+         {kSetFailed, "時刻を変更する権限がありません（エラー 1314）\r\n", "Pollwick を管理者として実行してください\r\n"}},
+        {RefuseAsDenied, 4294967295u, false, {kSetFailed, "システムが時刻の変更を拒否しました（エラー 5）\r\n"}},
+    };
+    for (const auto &c : cases) {
+        SetLocalClock = c.setter;
+        FaultUdpServer server({{UdpReply::Server, SntpReply(c.seconds)}});
+        ClockTime now;
+        int64_t beforeMs = ReadLocalClock(&now);
+        ASSERT_EQ(Sync(server.Server()), -1) << "the clock was set: " << Report();
+        int64_t afterMs = ReadLocalClock(&now);
+        Lines lines = SplitLines(Report());
+        ASSERT_EQ(lines.size(), 3 + c.why.size()) << Report();
+        EXPECT_TRUE(lines[0].ends_with(kPcEnding) && lines[1].ends_with(kServerEnding)) << Report();
+        // The PC's clock less the server's, to the millisecond, its sign in words.
+        long long seconds = 0;
+        int milliseconds = 0, used = 0;
+        sscanf(lines[2].c_str(), "PCの時計は %lld.%3d%n", &seconds, &milliseconds, &used);
+        EXPECT_EQ(lines[2].substr(static_cast<size_t>(used)), c.ahead ? " 秒進んでいます\r\n" : " 秒遅れています\r\n");
+        int64_t off = (seconds * 1000 + milliseconds) * (c.ahead ? 1 : -1), serverMs = (c.seconds - kNtpToUnix) * 1000;
+        EXPECT_GE(off, beforeMs - serverMs);
+        EXPECT_LE(off, afterMs - serverMs);
+        EXPECT_EQ(Lines(lines.begin() + 3, lines.end()), c.why);
+    }
 }
 
 // chrony serves this very host's clock, by address and by name. Under Wine the platform's own
