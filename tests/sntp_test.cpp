@@ -170,10 +170,8 @@ TEST(Sntp, ServerTextSplitsAtTheFirstColonAndReadsThePortLikeAtoi)
         uint16_t port = 1;
         const char *refused = SplitServerText(c.text.c_str(), host, sizeof host, &port);
         EXPECT_STREQ(refused != nullptr ? refused : "", c.error != nullptr ? c.error : "") << c.text;
-        if (c.port >= 0) {
-            EXPECT_EQ(host, c.host);
-            EXPECT_EQ(port, c.port) << c.text;
-        }
+        if (c.port >= 0)
+            EXPECT_TRUE(host == c.host && port == c.port) << c.text << ": " << host << " " << port;
     }
 }
 
@@ -237,17 +235,15 @@ TEST_F(SntpTest, TheServersReplySetsTheClockAndReportsThreeLines)
     ReadLocalClock(&before);
     EXPECT_EQ(Sync(server.Server()), 0);
     ReadLocalClock(&after);
-    // Nothing but the version and mode, and a transmit timestamp nobody can guess, from port 1024.
+    // Only the version and mode, and an unguessable transmit timestamp, new each time, from port 1024.
     auto [request, port] = server.Request();
     EXPECT_EQ(request.substr(0, 40), std::string("\x0B") + std::string(39, '\0'));
-    EXPECT_NE(request.substr(40), std::string(8, '\0'));
     EXPECT_NE(request.substr(40), first.Request().first.substr(40));
     EXPECT_EQ(port, kSntpLocalPort);
     // The PC's clock just before it was set, then the server's time in the zone of TZ.
     Lines lines = SplitLines(Report());
     ASSERT_EQ(lines.size(), 3u) << Report();
-    EXPECT_LE(TimeLine(before, kPcEnding), lines[0]);
-    EXPECT_GE(TimeLine(after, kPcEnding), lines[0]);
+    EXPECT_TRUE(TimeLine(before, kPcEnding) <= lines[0] && lines[0] <= TimeLine(after, kPcEnding)) << lines[0];
     EXPECT_EQ(lines[1], "2001年11月28日 09:00:00.000" + kServerEnding);
     EXPECT_EQ(lines[2], kSynchronised);
     EXPECT_EQ(clockSettings, (std::vector<std::vector<int>>(2, {2001, 11, 28, 9, 0, 0, 0})));
@@ -324,8 +320,7 @@ TEST_F(SntpTest, ARefusedClockKeepsTheTimesAndSaysWhy)
         sscanf(lines[2].c_str(), "PCの時計は %lld.%3d%n", &seconds, &milliseconds, &used);
         EXPECT_EQ(lines[2].substr(static_cast<size_t>(used)), c.ahead ? " 秒進んでいます\r\n" : " 秒遅れています\r\n");
         int64_t off = (seconds * 1000 + milliseconds) * (c.ahead ? 1 : -1), serverMs = (c.seconds - kNtpToUnix) * 1000;
-        EXPECT_GE(off, beforeMs - serverMs);
-        EXPECT_LE(off, afterMs - serverMs);
+        EXPECT_TRUE(beforeMs - serverMs <= off && off <= afterMs - serverMs) << lines[2];
         EXPECT_EQ(Lines(lines.begin() + 3, lines.end()), c.why);
     }
 }
@@ -346,8 +341,8 @@ TEST_F(SntpTest, ChronysTimeIsTheHostsOwn)
         ReadLocalClock(&after);
         Lines lines = SplitLines(Report());
         ASSERT_EQ(lines.size(), 3u) << Report();
-        EXPECT_LE(TimeLine(before, kServerEnding), lines[1]);
-        EXPECT_GE(TimeLine(after, kServerEnding), lines[1]);
+        EXPECT_TRUE(TimeLine(before, kServerEnding) <= lines[1] && lines[1] <= TimeLine(after, kServerEnding))
+            << Report();
         EXPECT_EQ(lines[2], kSynchronised);
     }
 }
