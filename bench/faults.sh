@@ -72,7 +72,7 @@ fault sntp-refusal-unseen clock/sntp.cpp '        AppendRefusal(report, pcMs - (
         return -1;' '        AppendRefusal(report, pcMs - (unixTime * 1000 + milliseconds), error);
         return 0;'
 fault sntp-refusal-drops-the-times clock/sntp.cpp '        AppendRefusal(report, pcMs - (unixTime * 1000 + milliseconds), error);' '        CopyText(report, kSyncReportSize, kSetFailed);
-        (void)AppendRefusal;'
+        (void)AppendRefusal, (void)pcMs, (void)error;'
 fault sntp-refusal-difference-sign clock/sntp.cpp 'pcAheadMs < 0 ? kPcBehind : kPcAhead' 'pcAheadMs > 0 ? kPcBehind : kPcAhead'
 fault sntp-refusal-code-lost clock/sntp.cpp 'static_cast<unsigned long>(error));' 'static_cast<unsigned long>(kClockPrivilegeNotHeld));'
 fault sntp-originate-unchecked clock/sntp.cpp 'memcmp(reply + kOriginateAt, request + kTransmitAt, 8) == 0' '(memcmp(reply + kOriginateAt, request + kTransmitAt, 8) == 0 || n >= kSntpPacketSize)'
