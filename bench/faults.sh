@@ -68,7 +68,13 @@ fault sntp-kiss-accepted clock/sntp.cpp '    if (stratum == 0)
         return kKissOfDeath;' ''
 fault sntp-port-1024-required clock/sntp.cpp '    NetBind(socket, kSntpLocalPort);' '    if (!NetBind(socket, kSntpLocalPort))
         return Fail(report, socket, kReceiveFailed);'
-fault sntp-refusal-unseen clock/sntp.cpp '        return Fail(report, kNoSocket, kSetFailed);' '        return CopyText(report, kSyncReportSize, kSetFailed) ? 0 : 0;'
+fault sntp-refusal-unseen clock/sntp.cpp '        AppendRefusal(report, pcMs - (unixTime * 1000 + milliseconds), error);
+        return -1;' '        AppendRefusal(report, pcMs - (unixTime * 1000 + milliseconds), error);
+        return 0;'
+fault sntp-refusal-drops-the-times clock/sntp.cpp '        AppendRefusal(report, pcMs - (unixTime * 1000 + milliseconds), error);' '        CopyText(report, kSyncReportSize, kSetFailed);
+        (void)AppendRefusal, (void)pcMs, (void)error;'
+fault sntp-refusal-difference-sign clock/sntp.cpp 'pcAheadMs < 0 ? kPcBehind : kPcAhead' 'pcAheadMs > 0 ? kPcBehind : kPcAhead'
+fault sntp-refusal-code-lost clock/sntp.cpp 'static_cast<unsigned long>(error));' 'static_cast<unsigned long>(kClockPrivilegeNotHeld));'
 fault sntp-originate-unchecked clock/sntp.cpp 'memcmp(reply + kOriginateAt, request + kTransmitAt, 8) == 0' '(memcmp(reply + kOriginateAt, request + kTransmitAt, 8) == 0 || n >= kSntpPacketSize)'
 fault sntp-long-port-as-lookup clock/sntp.cpp '        return kBadPort;' '        return kNoAddress;'
 # Tray
@@ -104,6 +110,9 @@ fault tls-plain-record-awaited mail/tls_schannel.cpp 'record[0] < 20 || record[0
 fault settings-old-tail-written settings/settings.cpp '        memset(data + length, 0, field.width - length);' '        (void)length;'
 fault settings-password-left-plain settings/settings.cpp 'length != 0 ? empty : reinterpret_cast<const uint8_t *>(Settings.PASS)' 'length != 0 && empty[0] != 0 ? empty : reinterpret_cast<const uint8_t *>(Settings.PASS)'
 fault lookup-wait-unbounded net/net_posix.cpp '        deadline.tv_sec += waitMs / 1000;' '        deadline.tv_sec += 3600 + waitMs / 1000;'
+fault lookup-winsock-ended-under-lookup net/net_win32.cpp 'bool started = NetStartup();' 'bool started = true;'
+fault lookup-winsock-start-kept net/net_win32.cpp '    NetCleanup();  // the start ResolveOnThread took for this thread
+' ''
 fault sheet-unreadable-mailer-taken settings/sheet.cpp 'SetWindowLongPtrA(page, DWLP_MSGRESULT, valid ? FALSE : TRUE);' 'SetWindowLongPtrA(page, DWLP_MSGRESULT, valid && !valid);'
 fault main-interval-unclamped shell/main.cpp '    Settings.TIME = ClampInterval(Settings.TIME);' ''
 fault main-icon-left-at-exit shell/main.cpp '        Shell_NotifyIconA(NIM_DELETE, &TrayIcon);

@@ -8,7 +8,7 @@ namespace {
 
 static_assert(sizeof(time_t) >= 8, "times after 2038 need a 64-bit time_t");
 
-bool RefuseToSetClock(const ClockTime *) { return false; }
+uint32_t RefuseToSetClock(const ClockTime *) { return kClockPrivilegeNotHeld; }
 
 void FromTm(const tm &local, int milliseconds, ClockTime *time)
 {
@@ -18,16 +18,18 @@ void FromTm(const tm &local, int milliseconds, ClockTime *time)
 
 }  // namespace
 
-bool (*SetLocalClock)(const ClockTime *time) = RefuseToSetClock;
+uint32_t (*SetLocalClock)(const ClockTime *time) = RefuseToSetClock;
 
-void ReadLocalClock(ClockTime *now)
+int64_t ReadLocalClock(ClockTime *now)
 {
     timespec clock;
     clock_gettime(CLOCK_REALTIME, &clock);
     tzset();
     tm local;
     localtime_r(&clock.tv_sec, &local);
-    FromTm(local, static_cast<int>(clock.tv_nsec / 1000000), now);
+    int milliseconds = static_cast<int>(clock.tv_nsec / 1000000);
+    FromTm(local, milliseconds, now);
+    return int64_t{clock.tv_sec} * 1000 + milliseconds;
 }
 
 bool ToLocalClockTime(int64_t unixTime, int milliseconds, ClockTime *local)

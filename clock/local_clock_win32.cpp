@@ -1,4 +1,4 @@
-// The local clock on Windows: GetLocalTime, SetLocalTime, and the C runtime's 64-bit localtime.
+// The local clock on Windows: the system time, SetLocalTime, and the C runtime's 64-bit localtime.
 #include <windows.h>
 
 #include <ctime>
@@ -7,7 +7,7 @@
 
 namespace {
 
-bool SetClockWithSetLocalTime(const ClockTime *time)
+uint32_t SetClockWithSetLocalTime(const ClockTime *time)
 {
     // The day of the week is left at 0: SetLocalTime does not read it.
     SYSTEMTIME local = {};
@@ -18,18 +18,30 @@ bool SetClockWithSetLocalTime(const ClockTime *time)
     local.wMinute = static_cast<WORD>(time->minute);
     local.wSecond = static_cast<WORD>(time->second);
     local.wMilliseconds = static_cast<WORD>(time->milliseconds);
-    return SetLocalTime(&local) != 0;
+    // The system turns the local time into UTC with the daylight-saving state of the moment before
+    // the change: across a change of that state the first call sets the clock an hour off, and
+    // the second, made in the new state, sets it right.
+    if (SetLocalTime(&local) && SetLocalTime(&local))
+        return 0;
+    DWORD error = GetLastError();
+    return error != 0 ? error : ERROR_GEN_FAILURE;  // never "set" for a call that failed
 }
 
 }  // namespace
 
-bool (*SetLocalClock)(const ClockTime *time) = SetClockWithSetLocalTime;
+uint32_t (*SetLocalClock)(const ClockTime *time) = SetClockWithSetLocalTime;
 
-void ReadLocalClock(ClockTime *now)
+int64_t ReadLocalClock(ClockTime *now)
 {
+    // One reading for both answers. The bias in force now is the right one for now.
+    FILETIME utc, localFile;
+    GetSystemTimeAsFileTime(&utc);
+    FileTimeToLocalFileTime(&utc, &localFile);
     SYSTEMTIME local;
-    GetLocalTime(&local);
+    FileTimeToSystemTime(&localFile, &local);
     *now = {local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond, local.wMilliseconds};
+    int64_t ticks = (int64_t{utc.dwHighDateTime} << 32) | utc.dwLowDateTime;  // 100 ns since 1601
+    return ticks / 10000 - int64_t{11644473600} * 1000;
 }
 
 bool ToLocalClockTime(int64_t unixTime, int milliseconds, ClockTime *local)

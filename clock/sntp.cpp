@@ -24,7 +24,6 @@ const char kPcTimeFormat[] = "%04d年%02d月%02d日 %02d:%02d:%02d.%03d （ロ�
 const char kServerTimeFormat[] = "%04d年%02d月%02d日 %02d:%02d:%02d.%03d （NTPサーバ時刻）\r\n";
 const char kSynchronised[] = "NTPサーバの時刻に同期しました\r\n";
 
-const char kCleanupFailed[] = "Error: WSACleanup 失敗\r\n";
 const char kStartupFailed[] = "Error: WinSockの初期化失敗\r\n";
 const char kSocketFailed[] = "Error: Socket作成失敗\r\n";
 const char kNoAddress[] = "Error: ホストアドレス取得失敗\r\n";
@@ -33,6 +32,12 @@ const char kReceiveFailed[] = "Error: サーバからの受信失敗\r\n";
 const char kTimedOut[] = "Error: タイムアウトしました\r\n";
 const char kNoTime[] = "Error: 時刻の取得に失敗\r\n";
 const char kSetFailed[] = "Error: ローカル時刻の設定に失敗\r\n";
+// When the clock could not be set: how far off it is, before kSetFailed, and why, after it.
+const char kPcAhead[] = "PCの時計は %lld.%03d 秒進んでいます\r\n";
+const char kPcBehind[] = "PCの時計は %lld.%03d 秒遅れています\r\n";
+const char kNoPrivilege[] = "時刻を変更する権限がありません（エラー %lu）\r\n";
+const char kRunAsAdministrator[] = "Pollwick を管理者として実行してください\r\n";
+const char kRefusedBySystem[] = "システムが時刻の変更を拒否しました（エラー %lu）\r\n";
 const char kBadPort[] = "Error: NTPサーバのポート番号が正しくありません\r\n";
 
 const char kShortReply[] = "Error: サーバからの応答が短すぎます\r\n";
@@ -80,6 +85,73 @@ const char *ReceiveReply(NetSocket socket, uint32_t server, uint16_t serverPort,
             return nullptr;
         }
     }
+}
+
+// Appended to the two time lines when the clock could not be set: the measured difference stays
+// of use, and the user learns what would let the clock be set.
+void AppendRefusal(char *report, int64_t pcAheadMs, uint32_t error)
+{
+    int64_t off = pcAheadMs < 0 ? -pcAheadMs : pcAheadMs;
+    char line[kShortText];
+    FormatText(line, sizeof line, pcAheadMs < 0 ? kPcBehind : kPcAhead, static_cast<long long>(off / 1000),
+               static_cast<int>(off % 1000));
+    AppendText(report, kSyncReportSize, line);
+    AppendText(report, kSyncReportSize, kSetFailed);
+    bool privilege = error == kClockPrivilegeNotHeld;
+    FormatText(line, sizeof line, privilege ? kNoPrivilege : kRefusedBySystem, static_cast<unsigned long>(error));
+    AppendText(report, kSyncReportSize, line);
+    if (privilege)
+        AppendText(report, kSyncReportSize, kRunAsAdministrator);
+}
+
+// The exchange with the server at host and port, WinSock started, and the clock set.
+int SyncWithServer(const char *host, uint16_t port, char *report)
+{
+    NetSocket socket = NetOpenUdp();
+    if (socket == kNoSocket)
+        return Fail(report, kNoSocket, kSocketFailed);
+    // When another program holds port 1024 the exchange goes on from a port the system picks at
+    // the send: servers answer the port a request came from, so only the fixed port is lost.
+    NetBind(socket, kSntpLocalPort);
+
+    uint32_t address;
+    if (NetResolve(host, &address, NetTimeoutMs) != 0)
+        return Fail(report, socket, kNoAddress);
+
+    // A transmit timestamp nobody can guess, which only the server's true answer echoes.
+    unsigned char nonce[8];
+    if (!NetRandom(nonce, sizeof nonce))
+        return Fail(report, socket, kSendFailed);
+    char request[kSntpPacketSize];
+    BuildSntpRequest(request, nonce);
+    if (NetSendTo(socket, address, port, request, sizeof request) != 0)
+        return Fail(report, socket, kSendFailed);
+
+    // Room for more than a bare reply: one that carries an authenticator is still a reply.
+    unsigned char reply[kReceiveSize];
+    int length = 0;
+    const char *refused = ReceiveReply(socket, address, port, request, reply, sizeof reply, &length);
+    if (refused == nullptr)
+        refused = CheckSntpReply(reply, length);
+    if (refused != nullptr)
+        return Fail(report, socket, refused);
+    NetClose(socket);
+
+    int64_t unixTime = NtpSecondsToUnix(ReadBigEndian32(reply + 40));
+    int milliseconds = FractionToMilliseconds(ReadBigEndian32(reply + 44));
+    ClockTime serverTime;
+    if (unixTime < 0 || !ToLocalClockTime(unixTime, milliseconds, &serverTime))
+        return Fail(report, kNoSocket, kNoTime);
+
+    ClockTime pcTime;
+    int64_t pcMs = ReadLocalClock(&pcTime);
+    FormatSyncReport(report, pcTime, serverTime);
+    if (uint32_t error = SetLocalClock(&serverTime)) {
+        AppendRefusal(report, pcMs - (unixTime * 1000 + milliseconds), error);
+        return -1;
+    }
+    AppendText(report, kSyncReportSize, kSynchronised);
+    return 0;
 }
 
 }  // namespace
@@ -158,55 +230,9 @@ int SyncClock(const char *server, char *report)
     uint16_t port;
     if (const char *refused = SplitServerText(server, host, sizeof host, &port))
         return Fail(report, kNoSocket, refused);
-
-    // WinSock stays started until the program ends: every start made here is matched by one
-    // clean-up registered to run at exit, also when the start failed.
-    bool started = NetStartup();
-    if (atexit(NetCleanup) != 0)
-        return Fail(report, kNoSocket, kCleanupFailed);
-    if (!started)
+    if (!NetStartup())
         return Fail(report, kNoSocket, kStartupFailed);
-
-    NetSocket socket = NetOpenUdp();
-    if (socket == kNoSocket)
-        return Fail(report, kNoSocket, kSocketFailed);
-    // When another program holds port 1024 the exchange goes on from a port the system picks at
-    // the send: servers answer the port a request came from, so only the fixed port is lost.
-    NetBind(socket, kSntpLocalPort);
-
-    uint32_t address;
-    if (NetResolve(host, &address, NetTimeoutMs) != 0)
-        return Fail(report, socket, kNoAddress);
-
-    // A transmit timestamp nobody can guess, which only the server's true answer echoes.
-    unsigned char nonce[8];
-    if (!NetRandom(nonce, sizeof nonce))
-        return Fail(report, socket, kSendFailed);
-    char request[kSntpPacketSize];
-    BuildSntpRequest(request, nonce);
-    if (NetSendTo(socket, address, port, request, sizeof request) != 0)
-        return Fail(report, socket, kSendFailed);
-
-    // Room for more than a bare reply: one that carries an authenticator is still a reply.
-    unsigned char reply[kReceiveSize];
-    int length = 0;
-    const char *refused = ReceiveReply(socket, address, port, request, reply, sizeof reply, &length);
-    if (refused == nullptr)
-        refused = CheckSntpReply(reply, length);
-    if (refused != nullptr)
-        return Fail(report, socket, refused);
-    NetClose(socket);
-
-    int64_t unixTime = NtpSecondsToUnix(ReadBigEndian32(reply + 40));
-    ClockTime serverTime;
-    if (unixTime < 0 || !ToLocalClockTime(unixTime, FractionToMilliseconds(ReadBigEndian32(reply + 44)), &serverTime))
-        return Fail(report, kNoSocket, kNoTime);
-
-    ClockTime pcTime;
-    ReadLocalClock(&pcTime);
-    FormatSyncReport(report, pcTime, serverTime);
-    if (!SetLocalClock(&serverTime))
-        return Fail(report, kNoSocket, kSetFailed);
-    AppendText(report, kSyncReportSize, kSynchronised);
-    return 0;
+    int result = SyncWithServer(host, port, report);
+    NetCleanup();
+    return result;
 }

@@ -15,7 +15,9 @@ constexpr int kSntpPacketSize = 48;
 // One SNTP exchange with server ("host" or "host:port") that sets the local clock to the
 // server's transmit time. Always leaves a text for the user in report (kSyncReportSize bytes).
 // 0: the clock was set; the report holds the PC time, the server time and the success line.
-// -1: it was not; the report is one "Error: " line (also when the platform refused to set it).
+// -1: it was not. The report is one "Error: " line, unless the platform refused to set the clock:
+// then the two time lines stay, followed by how far the PC's clock is off, the error line, and
+// the reason with the platform's error code (and, for a user without the privilege, what to do).
 int SyncClock(const char *server, char *report);
 
 // The pieces of the exchange, free of platform calls.

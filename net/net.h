@@ -17,6 +17,8 @@ enum NetStatus : int {
 constexpr int kDefaultNetTimeoutMs = 30000;
 extern int NetTimeoutMs;
 
+// Every NetStartup that succeeds is matched by one NetCleanup: the platform counts them, and the
+// socket layer is usable while any is held (a name lookup's thread holds one of its own).
 bool NetStartup();
 void NetCleanup();
 

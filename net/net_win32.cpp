@@ -59,6 +59,7 @@ DWORD WINAPI RunLookup(void *data)
     FinishLookup(lookup, found, address);
     WakeAllConditionVariable(&lookupDone);
     ReleaseSRWLockExclusive(&lookupLock);
+    NetCleanup();  // the start ResolveOnThread took for this thread
     return 0;
 }
 
@@ -70,11 +71,18 @@ int ResolveOnThread(const char *host, uint32_t *address, int waitMs)
     Lookup *lookup = ClaimLookup(host);
     int status = kNetTimedOut;  // too many lookups given up on are still hanging
     if (lookup != nullptr) {
-        HANDLE thread = CreateThread(nullptr, 0, RunLookup, lookup, 0, nullptr);
-        if (thread == nullptr)
+        // The thread holds a start of WinSock of its own, taken before it exists: a lookup given
+        // up on may still be inside gethostbyname long after its caller has released its start,
+        // and WinSock must not be cleaned up under it.
+        bool started = NetStartup();
+        HANDLE thread = started ? CreateThread(nullptr, 0, RunLookup, lookup, 0, nullptr) : nullptr;
+        if (thread == nullptr) {
             FinishLookup(lookup, false, 0);
-        else
+            if (started)
+                NetCleanup();
+        } else {
             CloseHandle(thread);  // the thread runs on; nobody waits for the handle
+        }
         uint64_t deadline = NetClockMs() + static_cast<uint64_t>(waitMs);
         while (LookupRunning(lookup) && NetRemainingMs(deadline) > 0)
             SleepConditionVariableSRW(&lookupDone, &lookupLock, static_cast<DWORD>(NetRemainingMs(deadline)), 0);

@@ -1,11 +1,10 @@
 // The decisions free of platform calls, built natively and for Windows: bounded texts, the log
-// ring, MD5, the tray's rules, the settings sheet's text rules, the STAT count and SNTP's pieces.
+// ring, MD5, the tray's rules, the settings sheet's text rules and the STAT count.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
-#include "clock/sntp.h"
 #include "mail/md5.h"
 #include "mail/pop3.h"
 #include "settings/settings.h"
@@ -260,74 +259,6 @@ TEST(StatCount, TheSecondSpaceSeparatedTokenAsA31BitCount)
         {"+OK 2147483648\r\n", -1}, {"+OK 99999999999999999999999\r\n", -1}, {"+OK lots\r\n", -1}};
     for (auto [reply, count] : cases)
         EXPECT_EQ(ParseStatCount(reply), count) << reply;
-}
-
-TEST(Sntp, ServerTextSplitsAtTheFirstColonAndReadsThePortLikeAtoi)
-{
-    const struct {
-        std::string text, host;
-        int port;  // -1: refused with the line below
-        const char *error = nullptr;
-    } cases[] = {
-        {"ntp.example.jp", "ntp.example.jp", 123}, {"192.0.2.1:10123", "192.0.2.1", 10123}, {"host:", "host", 0},
-        {"host:42ab", "host", 42}, {"host:65659", "host", 123}, {"host:-1", "host", 65535},
-        {"host:1234567", "host", 1234567 & 0xFFFF}, {"host:10123:5", "host", 10123}, {":123", "", 123},
-        {"host:12345678", "", -1, "Error: NTPサーバのポート番号が正しくありません\r\n"},  // it does not fit 8 bytes
-        {std::string(255, 'h') + ":1", std::string(255, 'h'), 1},
-        {std::string(256, 'h'), "", -1, "Error: ホストアドレス取得失敗\r\n"},
-    };
-    for (const auto &c : cases) {
-        char host[256] = "";
-        uint16_t port = 1;
-        const char *refused = SplitServerText(c.text.c_str(), host, sizeof host, &port);
-        EXPECT_STREQ(refused != nullptr ? refused : "", c.error != nullptr ? c.error : "") << c.text;
-        if (c.port >= 0) {
-            EXPECT_EQ(host, c.host);
-            EXPECT_EQ(port, c.port) << c.text;
-        }
-    }
-}
-
-TEST(Sntp, TimestampsFollowTheEraRuleAndFractionsRoundDown)
-{
-    const std::pair<uint32_t, int64_t> seconds[] = {
-        {2208988800u, 0}, {3215894400u, 1006905600},   // 1970; 2001-11-28
-        {4294967295u, 2085978495}, {0, 2085978496},    // 2036-02-07 06:28:15, then era 1
-        {61505152, 2147483648}, {2147483647, 4233462143},  // past 2038; 2104-02-26 09:42:23
-        {2208988799u, -1}};                           // before 1970
-    for (auto [ntp, unix] : seconds)
-        EXPECT_EQ(NtpSecondsToUnix(ntp), unix) << ntp;
-    const std::pair<uint32_t, int> fractions[] = {{0, 0}, {4294967, 0}, {4294968, 1}, {0x80000000u, 500}, {0xFFFFFFFFu, 999}};
-    for (auto [fraction, ms] : fractions)
-        EXPECT_EQ(FractionToMilliseconds(fraction), ms) << fraction;
-}
-
-TEST(Sntp, OnlyATrustworthyServerReplyIsBelieved)
-{
-    auto reply = [](int leap, int mode, int stratum, uint32_t seconds = 3215894400u, size_t length = 48) {
-        std::string bytes(length, '\0');
-        bytes[0] = static_cast<char>(leap << 6 | 4 << 3 | mode);
-        bytes[1] = static_cast<char>(stratum);
-        for (int i = 0; i < 4; i++)
-            bytes[40 + i] = static_cast<char>(seconds >> (24 - 8 * i));
-        return bytes;
-    };
-    const std::pair<std::string, const char *> cases[] = {
-        {reply(0, 4, 2, 3215894400u, 47), "Error: サーバからの応答が短すぎます\r\n"},
-        {reply(0, 3, 2), "Error: サーバからの応答ではありません\r\n"},  // a client's request
-        {reply(0, 5, 2), "Error: サーバからの応答ではありません\r\n"},  // broadcast
-        {reply(3, 4, 2), "Error: サーバの時刻が同期していません\r\n"},
-        {reply(0, 4, 16), "Error: サーバの時刻が同期していません\r\n"},
-        {reply(0, 4, 0), "Error: サーバが時刻の提供を拒否しました\r\n"},  // kiss-o'-death
-        {reply(0, 4, 2, 0), "Error: サーバの時刻が不正です\r\n"},
-        {reply(1, 4, 1), ""},  // a leap-second warning, stratum 1
-        {reply(0, 4, 15, 3215894400u, 68), ""},  // stratum 15, an authenticator after the 48 bytes
-    };
-    for (const auto &[bytes, error] : cases) {
-        const char *refused = CheckSntpReply(reinterpret_cast<const unsigned char *>(bytes.data()),
-                                             static_cast<int>(bytes.size()));
-        EXPECT_STREQ(refused != nullptr ? refused : "", error);
-    }
 }
 
 }  // namespace
