@@ -46,7 +46,7 @@ fault tls-stls-falls-back mail/pop3.cpp 'if (Settings.TLSM == kTlsStls && !Switc
         return -1;' 'if (Settings.TLSM == kTlsStls)
         SwitchToTls(s);'
 fault tls-name-unchecked mail/tls_schannel.cpp 'https.pwszServerName = name;' 'https.pwszServerName = nullptr;'
-fault tls-no-sni mail/tls_schannel.cpp 'char *target = const_cast<char *>(host);' 'char *target = first ? nullptr : const_cast<char *>(host);'
+fault tls-no-sni mail/tls_schannel.cpp 'char *target = channel.host;' 'char *target = first ? nullptr : channel.host;'
 fault tls-bytes-behind-stls mail/pop3.cpp 'if (s->inputStart < s->inputEnd) {' 'if (false) {'
 # Settings
 fault settings-no-terminator settings/settings.cpp 'if (memchr(text, '"'"'\0'"'"', field.width) == nullptr)' 'if (false && memchr(text, '"'"'\0'"'"', field.width) == nullptr)'
@@ -107,6 +107,9 @@ fault log-window-refreshes-once shell/log_window.cpp '    case WM_LOGUPDATED:
 fault log-cut-loses-line-end base/log.cpp 'memcpy(out + length, "\r\n", 3);' 'out[length] = '"'"'\0'"'"';'
 fault tls-partial-chain-trusted mail/tls_schannel.cpp 'DWORD status = chain->TrustStatus.dwErrorStatus &' 'DWORD status = CERT_TRUST_IS_PARTIAL_CHAIN & chain->TrustStatus.dwErrorStatus & 0 &'
 fault tls-plain-record-awaited mail/tls_schannel.cpp 'record[0] < 20 || record[0] > 23 ||' 'record[0] > 23 && record[0] < 20 &&'
+fault tls-revocation-not-asked mail/tls_schannel.cpp 'DWORD chainFlags = CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT | ' 'DWORD chainFlags = '
+fault tls-revocation-offline-refuses mail/tls_schannel.cpp '~(CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION)' '~CERT_TRUST_REVOCATION_STATUS_UNKNOWN'
+fault tls-no-older-credential mail/tls_schannel.cpp 'i < count && status != SEC_E_OK;' 'i < count && status == SEC_E_UNSUPPORTED_FUNCTION;'
 fault settings-old-tail-written settings/settings.cpp '        memset(data + length, 0, field.width - length);' '        (void)length;'
 fault settings-password-left-plain settings/settings.cpp 'length != 0 ? empty : reinterpret_cast<const uint8_t *>(Settings.PASS)' 'length != 0 && empty[0] != 0 ? empty : reinterpret_cast<const uint8_t *>(Settings.PASS)'
 fault lookup-wait-unbounded net/net_posix.cpp '        deadline.tv_sec += waitMs / 1000;' '        deadline.tv_sec += 3600 + waitMs / 1000;'

@@ -1,8 +1,11 @@
 // TLS through SChannel (SSPI), which ships with Windows. The certificate is checked by us, with
 // the system's chain engine and its SSL policy, so that the same rules hold wherever SChannel
-// comes from: a trusted chain, valid dates, and a name that matches the server's.
+// comes from: a trusted chain, valid dates, not revoked, and a name that matches the server's.
 #define SECURITY_WIN32
+#define SCHANNEL_USE_BLACKLISTS           // SCH_CREDENTIALS and TLS_PARAMETERS
+#define CERT_CHAIN_PARA_HAS_EXTRA_FIELDS  // the chain's retrieval time-out
 #include <windows.h>
+#include <subauth.h>
 #include <security.h>
 #include <schannel.h>
 #include <wincrypt.h>
@@ -20,6 +23,7 @@ constexpr int kRecordRoom = 16384 + 2048 + 512;
 
 struct Channel {
     NetSocket socket;
+    char host[256];  // the server's name, asked for again when the server starts a new handshake
     bool haveCredentials;
     bool haveContext;
     CredHandle credentials;
@@ -34,6 +38,10 @@ struct Channel {
 };
 
 Channel channel;
+
+// At most this long for the revocation lists of one certificate chain, all told: a list server
+// that does not answer costs a check a few seconds, never its whole time-out.
+constexpr DWORD kRevocationWaitMs = 5000;
 
 constexpr DWORD kContextFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
                                 ISC_REQ_EXTENDED_ERROR | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM;
@@ -84,13 +92,15 @@ void KeepExtra(const SecBuffer &extra)
     }
 }
 
-// The handshake from the first token on, or again when the server asks for it. A failure is
-// logged here.
-bool Negotiate(const char *host, bool first)
+// The handshake from the first token on, or again when the server sends a message of the handshake
+// after it ended (a TLS 1.3 ticket or key update, a request to negotiate anew): then SChannel gets
+// what is waiting at once, before anything is read. A failure is logged here.
+bool Negotiate(bool first)
 {
     uint64_t deadline = NetClockMs() + static_cast<uint64_t>(NetTimeoutMs);
     SECURITY_STATUS status = SEC_I_CONTINUE_NEEDED;
-    bool needInput = !first && channel.incomingLength == 0;  // the first call makes the hello
+    bool needInput = false;
+    bool withoutCertificate = false;
     for (;;) {
         if (needInput) {
             int received = ReceiveMore(deadline);
@@ -119,7 +129,7 @@ bool Negotiate(const char *host, bool first)
         SecBuffer output[1] = {{0, SECBUFFER_TOKEN, nullptr}};
         SecBufferDesc outputDesc = {SECBUFFER_VERSION, 1, output};
         unsigned long attributes = 0;
-        char *target = const_cast<char *>(host);
+        char *target = channel.host;
         status = InitializeSecurityContextA(&channel.credentials, first ? nullptr : &channel.context, target,
                                             kContextFlags, 0, 0, first ? nullptr : &inputDesc, 0,
                                             &channel.context, &outputDesc, &attributes, nullptr);
@@ -135,15 +145,22 @@ bool Negotiate(const char *host, bool first)
             needInput = true;
             continue;
         }
-        if (FAILED(status)) {
+        // The server asks for a client certificate; we have none to show. Asked again with the
+        // same input, SChannel goes on without one. Reading instead would wait for the server,
+        // which waits for us, until the time-out.
+        if (status == SEC_I_INCOMPLETE_CREDENTIALS && !withoutCertificate) {
+            withoutCertificate = true;
+            needInput = false;
+            continue;
+        }
+        if (FAILED(status) || status == SEC_I_INCOMPLETE_CREDENTIALS) {
             LogError("Error: TLSのハンドシェイクに失敗しました (0x%08lX)\r\n", static_cast<unsigned long>(status));
             return false;
         }
         KeepExtra(input[1]);
         if (status == SEC_E_OK)
             return true;
-        // SEC_I_CONTINUE_NEEDED, or SEC_I_INCOMPLETE_CREDENTIALS: we have no certificate to show
-        // and go on without one. Bytes left over are the next message already.
+        // SEC_I_CONTINUE_NEEDED. Bytes left over are the next message already.
         needInput = channel.incomingLength == 0;
     }
 }
@@ -162,10 +179,15 @@ DWORD CheckCertificate(const char *host)
     chainPara.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
     chainPara.RequestedUsage.Usage.cUsageIdentifier = 1;
     chainPara.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+    // The revocation lists of the server's certificate and of every authority above it but the
+    // root, fetched within this time for the whole chain: one that cannot be had by then counts
+    // as offline, which (as "unknown") does not refuse the certificate. Only "revoked" does.
+    chainPara.dwUrlRetrievalTimeout = kRevocationWaitMs;
+    DWORD chainFlags = CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT | CERT_CHAIN_REVOCATION_ACCUMULATIVE_TIMEOUT;
     PCCERT_CHAIN_CONTEXT chain = nullptr;
     DWORD result = 0;
-    if (!CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara, 0, nullptr,
-                                 &chain)) {
+    if (!CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara, chainFlags,
+                                 nullptr, &chain)) {
         result = GetLastError();
     } else if (DWORD status = chain->TrustStatus.dwErrorStatus &
                               ~(CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION)) {
@@ -190,6 +212,10 @@ DWORD CheckCertificate(const char *host)
         https.pwszServerName = name;
         CERT_CHAIN_POLICY_PARA policy = {};
         policy.cbSize = sizeof policy;
+        // Revocation was judged above, from the chain's own status: "unknown" must not refuse
+        // here. Windows reads the policy's flags, Wine the SSL checks (as wininet's flag).
+        policy.dwFlags = CERT_CHAIN_POLICY_IGNORE_ALL_REV_UNKNOWN_FLAGS;
+        https.fdwChecks = 0x00000080;  // SECURITY_FLAG_IGNORE_REVOCATION
         policy.pvExtraPolicyPara = &https;
         CERT_CHAIN_POLICY_STATUS verdict = {};
         verdict.cbSize = sizeof verdict;
@@ -283,27 +309,60 @@ void LogConnection()
     AppendLog(kSystem, line);
 }
 
-}  // namespace
-
-bool TlsStart(NetSocket socket, const char *host)
+// The client's credential in the first of the forms that the system accepts. A system that does
+// not know a form refuses it, with a code that differs between versions: any refusal moves on to
+// the next form, and the last one's is logged.
+bool AcquireCredentials(const TlsCredentialForm *forms, int count)
 {
-    TlsEnd();
-    channel.socket = socket;
-    SCHANNEL_CRED wanted = {};
-    wanted.dwVersion = SCHANNEL_CRED_VERSION;
-    // We check the certificate ourselves, right after the handshake and before any word of the
-    // session; the platform's protocol versions and ciphers are taken as they are set.
-    wanted.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
-    char package[] = UNISP_NAME_A;
-    TimeStamp expiry;
-    SECURITY_STATUS status = AcquireCredentialsHandleA(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr, &wanted,
-                                                       nullptr, nullptr, &channel.credentials, &expiry);
+    SECURITY_STATUS status = SEC_E_UNSUPPORTED_FUNCTION;
+    for (int i = 0; i < count && status != SEC_E_OK; i++) {
+        // We check the certificate ourselves, right after the handshake and before any word of
+        // the session; the ciphers are taken as the system sets them.
+        DWORD flags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
+        TLS_PARAMETERS limits = {};
+        limits.grbitDisabledProtocols = ~static_cast<DWORD>(forms[i].protocols);  // it names what it does not want
+        SCH_CREDENTIALS current = {};
+        current.dwVersion = forms[i].version;
+        current.dwFlags = flags;
+        current.cTlsParameters = 1;
+        current.pTlsParameters = &limits;
+        SCHANNEL_CRED older = {};
+        older.dwVersion = forms[i].version;
+        older.dwFlags = flags;
+        older.grbitEnabledProtocols = forms[i].protocols;
+        void *wanted = forms[i].version == SCH_CREDENTIALS_VERSION ? static_cast<void *>(&current) : &older;
+        char package[] = UNISP_NAME_A;
+        TimeStamp expiry;
+        status = AcquireCredentialsHandleA(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr, wanted, nullptr, nullptr,
+                                           &channel.credentials, &expiry);
+    }
     if (status != SEC_E_OK) {
         LogError("Error: TLSを使えません (0x%08lX)\r\n", static_cast<unsigned long>(status));
         return false;
     }
     channel.haveCredentials = true;
-    if (!Negotiate(host, true)) {
+    return true;
+}
+
+}  // namespace
+
+const TlsCredentialForm kTlsCredentialForms[2] = {
+    {SCH_CREDENTIALS_VERSION, SP_PROT_TLS1_3_CLIENT | SP_PROT_TLS1_2_CLIENT},
+    // Named, because Windows 7 offers TLS 1.0 alone to a client that names none; the system
+    // leaves out what it does not allow.
+    {SCHANNEL_CRED_VERSION, SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_1_CLIENT | SP_PROT_TLS1_0_CLIENT},
+};
+
+bool TlsStart(NetSocket socket, const char *host) { return TlsStartWith(socket, host, kTlsCredentialForms, 2); }
+
+bool TlsStartWith(NetSocket socket, const char *host, const TlsCredentialForm *forms, int count)
+{
+    TlsEnd();
+    channel.socket = socket;
+    CopyText(channel.host, sizeof channel.host, host);
+    if (!AcquireCredentials(forms, count))
+        return false;
+    if (!Negotiate(true)) {
         TlsEnd();
         return false;
     }
@@ -379,9 +438,9 @@ int TlsReceive(char *buffer, int capacity, int waitMs)
                     KeepExtra(*extra);
                 else
                     channel.incomingLength = 0;
-                // A message of the handshake after it ended (a TLS 1.3 ticket, say) goes back to
-                // the handshake, which hands the rest of the bytes on.
-                if (status == SEC_I_RENEGOTIATE && !Negotiate(nullptr, false))
+                // A message of the handshake after it ended (a TLS 1.3 ticket or key update) is in
+                // what was left over: it goes to the handshake, which keeps what follows it.
+                if (status == SEC_I_RENEGOTIATE && !Negotiate(false))
                     return kNetFailed;
                 continue;
             }
