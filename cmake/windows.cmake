@@ -17,7 +17,7 @@ add_library(pollwick_win STATIC
   clock/local_clock_win32.cpp
 )
 pollwick_product_flags(pollwick_win)
-target_link_libraries(pollwick_win PUBLIC wsock32 secur32 crypt32 advapi32 comctl32 comdlg32 winmm shell32)
+target_link_libraries(pollwick_win PUBLIC ws2_32 secur32 crypt32 advapi32 comctl32 comdlg32 winmm shell32)
 
 add_executable(pollwick WIN32 shell/main.cpp resources/pollwick.rc resources/version.rc)
 # The resource compiler does not tell the build which pictures the script takes in.

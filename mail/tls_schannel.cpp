@@ -15,6 +15,7 @@
 #include "mail/tls.h"
 #include "base/log.h"
 #include "base/text.h"
+#include "base/wide.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ constexpr int kRecordRoom = 16384 + 2048 + 512;
 
 struct Channel {
     NetSocket socket;
-    char host[256];  // the server's name, asked for again when the server starts a new handshake
+    wchar_t host[256];  // the server's name, asked for again when the server starts a new handshake
     bool haveCredentials;
     bool haveContext;
     CredHandle credentials;
@@ -118,7 +119,7 @@ bool Negotiate(bool first)
             // of a record thousands of bytes long and wait for the rest until the time-out.
             const unsigned char *record = reinterpret_cast<const unsigned char *>(channel.incoming);
             if (record[0] < 20 || record[0] > 23 || (channel.incomingLength > 1 && record[1] != 3)) {
-                LogError("Error: TLSのハンドシェイクに失敗しました (0x%08lX)\r\n",
+                LogError("Error: TLSのハンドシェイクに失敗しました（0x%08lX）\r\n",
                          static_cast<unsigned long>(SEC_E_ILLEGAL_MESSAGE));
                 return false;
             }
@@ -129,8 +130,7 @@ bool Negotiate(bool first)
         SecBuffer output[1] = {{0, SECBUFFER_TOKEN, nullptr}};
         SecBufferDesc outputDesc = {SECBUFFER_VERSION, 1, output};
         unsigned long attributes = 0;
-        char *target = channel.host;
-        status = InitializeSecurityContextA(&channel.credentials, first ? nullptr : &channel.context, target,
+        status = InitializeSecurityContextW(&channel.credentials, first ? nullptr : &channel.context, channel.host,
                                             kContextFlags, 0, 0, first ? nullptr : &inputDesc, 0,
                                             &channel.context, &outputDesc, &attributes, nullptr);
         if (first)
@@ -154,7 +154,7 @@ bool Negotiate(bool first)
             continue;
         }
         if (FAILED(status) || status == SEC_I_INCOMPLETE_CREDENTIALS) {
-            LogError("Error: TLSのハンドシェイクに失敗しました (0x%08lX)\r\n", static_cast<unsigned long>(status));
+            LogError("Error: TLSのハンドシェイクに失敗しました（0x%08lX）\r\n", static_cast<unsigned long>(status));
             return false;
         }
         KeepExtra(input[1]);
@@ -166,10 +166,10 @@ bool Negotiate(bool first)
 }
 
 // The server's certificate against the trust store and the host name; 0 when it holds.
-DWORD CheckCertificate(const char *host)
+DWORD CheckCertificate()
 {
     PCCERT_CONTEXT certificate = nullptr;
-    if (QueryContextAttributesA(&channel.context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) != SEC_E_OK ||
+    if (QueryContextAttributesW(&channel.context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) != SEC_E_OK ||
         certificate == nullptr)
         return static_cast<DWORD>(SEC_E_CERT_UNKNOWN);
     char serverAuth[] = szOID_PKIX_KP_SERVER_AUTH;
@@ -203,13 +203,10 @@ DWORD CheckCertificate(const char *host)
             result = static_cast<DWORD>(CERT_E_UNTRUSTEDROOT);  // partial chain, unknown root, bad signature
         CertFreeCertificateChain(chain);
     } else {
-        wchar_t name[256];
-        if (MultiByteToWideChar(CP_ACP, 0, host, -1, name, 256) == 0)
-            name[0] = L'\0';
         HTTPSPolicyCallbackData https = {};
         https.cbStruct = sizeof https;
         https.dwAuthType = AUTHTYPE_SERVER;
-        https.pwszServerName = name;
+        https.pwszServerName = channel.host;
         CERT_CHAIN_POLICY_PARA policy = {};
         policy.cbSize = sizeof policy;
         // Revocation was judged above, from the chain's own status: "unknown" must not refuse
@@ -235,7 +232,7 @@ void LogCertificateError(DWORD error)
     case CERT_E_UNTRUSTEDROOT:
     case CERT_E_CHAINING:
     case TRUST_E_CERT_SIGNATURE:
-        AppendLog(kSystem, "Error: サーバーの証明書は信頼された発行元のものではありません\r\n");
+        AppendLog(kSystem, "Error: サーバーの証明書の発行元を信頼できません\r\n");
         break;
     case CERT_E_CN_NO_MATCH:
         AppendLog(kSystem, "Error: サーバーの証明書の名前がPOP3サーバ名と一致しません\r\n");
@@ -247,9 +244,9 @@ void LogCertificateError(DWORD error)
         AppendLog(kSystem, "Error: サーバーの証明書は失効しています\r\n");
         break;
     case CERT_E_WRONG_USAGE:
-        AppendLog(kSystem, "Error: サーバーの証明書はサーバー用ではありません\r\n");
+        AppendLog(kSystem, "Error: サーバーの証明書がサーバー認証用ではありません\r\n");
         break;
-    default: LogError("Error: サーバーの証明書を確認できません (0x%08lX)\r\n", error); break;
+    default: LogError("Error: サーバーの証明書を確認できません（0x%08lX）\r\n", error); break;
     }
 }
 
@@ -282,27 +279,26 @@ const char *AlgorithmName(ALG_ID algorithm)
     }
 }
 
-// "[system] TLS 1.2 で暗号化しました (TLS_ECDHE_RSA_WITH_AES_256_GCM_SHA384)": the suite's name
+// "[system] TLS 1.2 で暗号化しました（TLS_ECDHE_RSA_WITH_AES_256_GCM_SHA384）": the suite's name
 // where the platform tells it, else the bulk cipher, its strength and the hash.
 void LogConnection()
 {
     SecPkgContext_ConnectionInfo info = {};
-    QueryContextAttributesA(&channel.context, SECPKG_ATTR_CONNECTION_INFO, &info);
+    QueryContextAttributesW(&channel.context, SECPKG_ATTR_CONNECTION_INFO, &info);
     char line[200];
     SecPkgContext_CipherInfo suite = {};
     suite.dwVersion = SECPKGCONTEXT_CIPHERINFO_V1;
     bool known = false;
-    if (QueryContextAttributesA(&channel.context, SECPKG_ATTR_CIPHER_INFO, &suite) == SEC_E_OK &&
+    if (QueryContextAttributesW(&channel.context, SECPKG_ATTR_CIPHER_INFO, &suite) == SEC_E_OK &&
         suite.szCipherSuite[0] != L'\0') {
         char name[80];
-        if (WideCharToMultiByte(CP_ACP, 0, suite.szCipherSuite, -1, name, sizeof name, nullptr, nullptr) == 0)
-            name[0] = '\0';
+        ToCodePage(suite.szCipherSuite, name, sizeof name);
         known = name[0] != '\0' && strchr(name, '<') == nullptr;  // Wine may leave a part unnamed
         if (known)
-            FormatText(line, sizeof line, "%s で暗号化しました (%s)\r\n", ProtocolName(info.dwProtocol), name);
+            FormatText(line, sizeof line, "%s で暗号化しました（%s）\r\n", ProtocolName(info.dwProtocol), name);
     }
     if (!known) {
-        FormatText(line, sizeof line, "%s で暗号化しました (%s %lu bit, %s)\r\n", ProtocolName(info.dwProtocol),
+        FormatText(line, sizeof line, "%s で暗号化しました（%s %lu bit, %s）\r\n", ProtocolName(info.dwProtocol),
                    AlgorithmName(info.aiCipher), static_cast<unsigned long>(info.dwCipherStrength),
                    AlgorithmName(info.aiHash));
     }
@@ -331,13 +327,13 @@ bool AcquireCredentials(const TlsCredentialForm *forms, int count)
         older.dwFlags = flags;
         older.grbitEnabledProtocols = forms[i].protocols;
         void *wanted = forms[i].version == SCH_CREDENTIALS_VERSION ? static_cast<void *>(&current) : &older;
-        char package[] = UNISP_NAME_A;
+        wchar_t package[] = UNISP_NAME_W;
         TimeStamp expiry;
-        status = AcquireCredentialsHandleA(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr, wanted, nullptr, nullptr,
+        status = AcquireCredentialsHandleW(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr, wanted, nullptr, nullptr,
                                            &channel.credentials, &expiry);
     }
     if (status != SEC_E_OK) {
-        LogError("Error: TLSを使えません (0x%08lX)\r\n", static_cast<unsigned long>(status));
+        LogError("Error: TLSを使えません（0x%08lX）\r\n", static_cast<unsigned long>(status));
         return false;
     }
     channel.haveCredentials = true;
@@ -359,20 +355,20 @@ bool TlsStartWith(NetSocket socket, const char *host, const TlsCredentialForm *f
 {
     TlsEnd();
     channel.socket = socket;
-    CopyText(channel.host, sizeof channel.host, host);
+    ToWide(host, channel.host, 256);
     if (!AcquireCredentials(forms, count))
         return false;
     if (!Negotiate(true)) {
         TlsEnd();
         return false;
     }
-    DWORD certificate = CheckCertificate(host);
+    DWORD certificate = CheckCertificate();
     if (certificate != 0) {
         LogCertificateError(certificate);
         TlsEnd();
         return false;
     }
-    if (QueryContextAttributesA(&channel.context, SECPKG_ATTR_STREAM_SIZES, &channel.sizes) != SEC_E_OK) {
+    if (QueryContextAttributesW(&channel.context, SECPKG_ATTR_STREAM_SIZES, &channel.sizes) != SEC_E_OK) {
         AppendLog(kSystem, "Error: TLSの接続情報を得られません\r\n");
         TlsEnd();
         return false;

@@ -1,9 +1,11 @@
-// Socket layer over WinSock 1.1.
-#include <winsock.h>
+// Socket layer over WinSock (version 1.1 is all it asks for), and name lookups in UTF-16.
+#include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 
 #include <cstring>
 
+#include "base/wide.h"
 #include "net/net.h"
 #include "net/net_lookup.h"
 
@@ -49,12 +51,18 @@ CONDITION_VARIABLE lookupDone = CONDITION_VARIABLE_INIT;
 DWORD WINAPI RunLookup(void *data)
 {
     auto *lookup = static_cast<Lookup *>(data);
-    // WinSock keeps each thread's answer apart: gethostbyname may run on several threads at once.
-    const hostent *entry = gethostbyname(lookup->host);
-    bool found = entry != nullptr && entry->h_addrtype == AF_INET && entry->h_addr_list[0] != nullptr;
-    uint32_t address = 0;
-    if (found)
-        memcpy(&address, entry->h_addr_list[0], sizeof address);  // already in network order
+    // The name in UTF-16, whatever the system's code page: Windows turns a name in Japanese into
+    // the form DNS knows (IDN) itself.
+    wchar_t name[sizeof lookup->host];
+    ToWide(lookup->host, name, sizeof lookup->host);
+    ADDRINFOW hints = {};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    ADDRINFOW *result = nullptr;
+    bool found = GetAddrInfoW(name, nullptr, &hints, &result) == 0 && result != nullptr;
+    uint32_t address = found ? reinterpret_cast<const sockaddr_in *>(result->ai_addr)->sin_addr.s_addr : 0;
+    if (result != nullptr)
+        FreeAddrInfoW(result);
     AcquireSRWLockExclusive(&lookupLock);
     FinishLookup(lookup, found, address);
     WakeAllConditionVariable(&lookupDone);

@@ -96,9 +96,8 @@ TEST_F(Tls, StlsAndTlsFromTheConnectWithTheServersName)
     Lines log = LoggedLines();
     ASSERT_EQ(log.size(), 13u);
     EXPECT_EQ(log[2], "[send] STLS\r\n");
-    EXPECT_TRUE(StartsWith(log[4], "[system] TLS 1.") && log[4].find(" で暗号化しました (") != std::string::npos) << log[4];
+    EXPECT_TRUE(StartsWith(log[4], "[system] TLS 1.") && log[4].find(" で暗号化しました（") != std::string::npos) << log[4];
     EXPECT_EQ(log[5], "[send] USER " + TestMailbox().user + "\r\n");
-    EXPECT_EQ(log[7], "[send] PASS " + std::string(TestMailbox().password.size(), '*') + "\r\n");
     // From the connect on: the channel first, then the greeting.
     ASSERT_EQ(Check("localhost", 2), 4);
     EXPECT_TRUE(StartsWith(LoggedLines()[1], "[system] TLS 1.")) << LoggedLines()[1];
@@ -109,11 +108,11 @@ TEST_F(Tls, CertificatesThatMustBeRefused)
     // In the modes from the first one given on. Wine 8 keeps a verdict of "revoked" on disk as
     // "good" until the list's next update: a revoked certificate is judged right only once.
     const struct { const char *host, *error; int first; } cases[] = {
-        {"127.0.0.2", "[system] Error: サーバーの証明書は信頼された発行元のものではありません\r\n", 1},  // self-signed
+        {"127.0.0.2", "[system] Error: サーバーの証明書の発行元を信頼できません\r\n", 1},  // self-signed
         {"127.0.0.1", "[system] Error: サーバーの証明書の名前がPOP3サーバ名と一致しません\r\n", 1},  // no SNI: another name
         {"127.0.0.3", "[system] Error: サーバーの証明書の有効期限が切れています\r\n", 1},
-        {"127.0.0.4", "[system] Error: サーバーの証明書は信頼された発行元のものではありません\r\n", 1},  // issuer not sent
-        {"127.0.0.9", "[system] Error: サーバーの証明書は信頼された発行元のものではありません\r\n", 1},  // issuer sent
+        {"127.0.0.4", "[system] Error: サーバーの証明書の発行元を信頼できません\r\n", 1},  // issuer not sent
+        {"127.0.0.9", "[system] Error: サーバーの証明書の発行元を信頼できません\r\n", 1},  // issuer sent
         {"127.0.0.7", "[system] Error: サーバーの証明書は失効しています\r\n", 2},
     };
     for (auto [host, error, first] : cases)
