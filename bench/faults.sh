@@ -45,8 +45,8 @@ fault pop3-resolver-every-check net/net_lookup.cpp '    if (NetParseAddress(host
 fault tls-stls-falls-back mail/pop3.cpp 'if (Settings.TLSM == kTlsStls && !SwitchToTls(s))
         return -1;' 'if (Settings.TLSM == kTlsStls)
         SwitchToTls(s);'
-fault tls-name-unchecked mail/tls_schannel.cpp 'https.pwszServerName = name;' 'https.pwszServerName = nullptr;'
-fault tls-no-sni mail/tls_schannel.cpp 'char *target = channel.host;' 'char *target = first ? nullptr : channel.host;'
+fault tls-name-unchecked mail/tls_schannel.cpp 'https.pwszServerName = channel.host;' 'https.pwszServerName = nullptr;'
+fault tls-no-sni mail/tls_schannel.cpp 'first ? nullptr : &channel.context, channel.host,' 'first ? nullptr : &channel.context, first ? nullptr : channel.host,'
 fault tls-bytes-behind-stls mail/pop3.cpp 'if (s->inputStart < s->inputEnd) {' 'if (false) {'
 # Settings
 fault settings-no-terminator settings/settings.cpp 'if (memchr(text, '"'"'\0'"'"', field.width) == nullptr)' 'if (false && memchr(text, '"'"'\0'"'"', field.width) == nullptr)'
@@ -88,7 +88,7 @@ fault main-check-while-sheet-open shell/main.cpp '    case IDM_CHECK:
         if (Settings.SheetOpen != 1)
             CheckSoon(window);' '    case IDM_CHECK:
         CheckSoon(window);'
-fault main-taskbar-created-ignored shell/main.cpp '            Shell_NotifyIconA(NIM_ADD, &TrayIcon);
+fault main-taskbar-created-ignored shell/main.cpp '            RestoreTrayIcon(&TrayIcon);
             return 0;' '            return 0;'
 fault main-resume-ignored shell/main.cpp 'event == PBT_APMRESUMEAUTOMATIC' 'event == PBT_APMRESUMESUSPEND'
 fault main-end-of-session-unsaved shell/main.cpp '        SaveAllSettings();
@@ -116,15 +116,45 @@ fault lookup-wait-unbounded net/net_posix.cpp '        deadline.tv_sec += waitMs
 fault lookup-winsock-ended-under-lookup net/net_win32.cpp 'bool started = NetStartup();' 'bool started = true;'
 fault lookup-winsock-start-kept net/net_win32.cpp '    NetCleanup();  // the start ResolveOnThread took for this thread
 ' ''
-fault sheet-unreadable-mailer-taken settings/sheet.cpp 'SetWindowLongPtrA(page, DWLP_MSGRESULT, valid ? FALSE : TRUE);' 'SetWindowLongPtrA(page, DWLP_MSGRESULT, valid && !valid);'
+fault sheet-unreadable-mailer-taken settings/sheet.cpp 'EditsFit(page, kDetailEdits) && CheckMailerText(page)' 'EditsFit(page, kDetailEdits) || CheckMailerText(page)'
 fault main-interval-unclamped shell/main.cpp '    Settings.TIME = ClampInterval(Settings.TIME);' ''
-fault main-icon-left-at-exit shell/main.cpp '        Shell_NotifyIconA(NIM_DELETE, &TrayIcon);
+fault main-icon-left-at-exit shell/main.cpp '        Shell_NotifyIconW(NIM_DELETE, &TrayIcon);
         SaveAllSettings();' '        SaveAllSettings();'
 fault help-popup-corner-at-mouse settings/help_popup.cpp 'int x = point.x - width / 2;' 'int x = point.x;'
-fault chooser-file-title settings/sheet.cpp 'CopyText(Settings.EXEC, sizeof Settings.EXEC, fileName);' 'CopyText(Settings.EXEC, sizeof Settings.EXEC, fileTitle);'
+fault chooser-file-title settings/sheet.cpp 'ToCodePage(fileName, path, sizeof path)' 'ToCodePage(fileTitle, path, sizeof path)'
 fault log-window-destroyed-on-ok shell/log_window.cpp '            ShowWindow(dialog, SW_HIDE);
             return TRUE;' '            DestroyWindow(dialog);
             return TRUE;'
+# Secrets, a second program
+fault secret-apop-input-kept mail/pop3.cpp '        WipeSecret(input, sizeof input);' ''
+fault secret-md5-block-kept mail/md5.cpp '    WipeSecret(x, sizeof x);' '    (void)x;'
+fault secret-md5-state-kept mail/md5.cpp '    WipeSecret(context, sizeof *context);' ''
+fault secret-saved-field-kept settings/settings.cpp '    StoreWrite(field.name, field.type, data, field.width);
+    WipeSecret(data, sizeof data);' '    StoreWrite(field.name, field.type, data, field.width);'
+fault second-program-refused shell/main.cpp '    if (RegisterMainWindowClass(instance) != 0 && CreateMainWindows(instance) != 0)' '    if (FindWindowW(kClassName, nullptr) == nullptr && RegisterMainWindowClass(instance) != 0 && CreateMainWindows(instance) != 0)'
+# The code page at the platform's edge
+fault wide-system-code-page base/wide_win32.cpp 'constexpr UINT kCodePage = 932;' 'constexpr UINT kCodePage = CP_ACP;'
+fault wide-best-fit base/wide_win32.cpp 'WideCharToMultiByte(kCodePage, WC_NO_BEST_FIT_CHARS,' 'WideCharToMultiByte(kCodePage, 0,'
+fault wide-foreign-field-taken settings/sheet.cpp '        if (GetItemText(page, named.edit, text, sizeof text) != Narrowed::Foreign)' '        if (true)'
+fault wide-foreign-stored-taken settings/store_win32.cpp '    if (bytes < 0)
+        return kStoreForeignText;' '    if (bytes < 0)
+        return kStoreAbsent;'
+fault wide-stored-text-length settings/store_win32.cpp 'type == StoreType::Text ? static_cast<DWORD>(characters) * 2 : size' 'type == StoreType::Text ? static_cast<DWORD>(characters) : size'
+# A day on the desktop
+fault desktop-icon-not-retried shell/main.cpp '        SetTimer(window, ID_ICONTIMER, kIconRetryMs, nullptr);' ''
+fault desktop-lost-icon-not-added shell/tray.cpp '    else
+        RestoreTrayIcon(icon);' ''
+fault desktop-reload-rebuilds-tooltip shell/tray.cpp '    icon->hIcon = LoadTrayPicture(window, TrayIconId);' '    FillRecord(window, icon, LoadTrayPicture(window, TrayIconId));'
+fault desktop-sheet-not-forward settings/sheet.cpp '    if (sheetWindow != nullptr)
+        SetForegroundWindow(sheetWindow);' ''
+fault desktop-sheet-no-taskbar-button settings/sheet.cpp ' | WS_EX_APPWINDOW);' ');'
+fault desktop-box-owned-by-hidden-window shell/main.cpp '    ShowMessage(nullptr, text, caption, MB_OK | MB_SETFOREGROUND | MB_TASKMODAL);' '    ShowMessage(MainWindow, text, caption, MB_OK);'
+fault desktop-resume-not-retried shell/main.cpp '    checkAfterResume = false;
+    if (RunCheckCycle(window, &TrayIcon) < 0 && afterResume' '    checkAfterResume = false;
+    if (RunCheckCycle(window, &TrayIcon) < 0 && afterResume && false'
+fault desktop-resume-retries-any-failure shell/main.cpp ' && afterResume && LastCheckFailedOnNetwork() &&' ' && afterResume &&'
+fault desktop-sign-in-not-kept-current shell/main.cpp '    KeepSignInCurrent();' ''
+fault desktop-sign-in-box-ignored settings/sheet.cpp '        SetStartAtSignIn(IsChecked(page, IDC_SIGNIN) != 0);' ''
 
 want=" $* "
 caught=0 survived=0 broken=0

@@ -14,10 +14,11 @@ add_library(pollwick_win STATIC
   settings/store_win32.cpp
   settings/sheet.cpp
   settings/help_popup.cpp
+  settings/sign_in_win32.cpp
   clock/local_clock_win32.cpp
 )
 pollwick_product_flags(pollwick_win)
-target_link_libraries(pollwick_win PUBLIC ws2_32 secur32 crypt32 advapi32 comctl32 comdlg32 winmm shell32)
+target_link_libraries(pollwick_win PUBLIC ws2_32 secur32 crypt32 advapi32 comctl32 comdlg32 winmm shell32 ole32)
 
 add_executable(pollwick WIN32 shell/main.cpp resources/pollwick.rc resources/version.rc)
 # The resource compiler does not tell the build which pictures the script takes in.

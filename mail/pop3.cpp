@@ -36,8 +36,12 @@ struct Session {
 
 enum Reply { kPositive, kNegative, kBroken };
 
+// The last check ended because the network failed it, not the server or the settings.
+bool networkFailed;
+
 void LogNetFailure(int status)
 {
+    networkFailed = true;
     switch (status) {
     case kNetTimedOut: AppendLog(kSystem, "Error: タイムアウトしました\r\n"); break;
     case kNetClosed: AppendLog(kSystem, "Error: サーバーが接続を切断しました\r\n"); break;
@@ -248,8 +252,11 @@ int ParseStatCount(const char *reply)
     return static_cast<int>(count);
 }
 
+bool LastCheckFailedOnNetwork() { return networkFailed; }
+
 int CheckMail()
 {
+    networkFailed = false;
     if (Settings.POP3[0] == '\0' || Settings.USER[0] == '\0' || Settings.PASS[0] == '\0') {
         AppendLog(kSystem, "Error: POP3の設定を行ってください\r\n");
         return -1;
@@ -282,6 +289,7 @@ int CheckMail()
                    Settings.POP3);
         AppendLog(kSystem, s.command);
         NetCleanup();
+        networkFailed = true;
         return -1;
     }
     s.socket = NetOpenTcp();
@@ -301,6 +309,7 @@ int CheckMail()
         AppendLog(kSystem, "Error: サーバーソケットに接続失敗\r\n");
     else
         result = Converse(&s);
+    networkFailed = networkFailed || status != 0;
 
     if (s.tls)
         TlsEnd();

@@ -10,6 +10,9 @@
 
 // Where the settings live, under the current user.
 #define SETTINGS_KEY_PATH "Software\\Quorvane\\Pollwick"
+// Starting with Windows: a value of this name, under the user's Run key, holds the program's path.
+#define SIGN_IN_KEY_PATH "Software\\Microsoft\\Windows\\CurrentVersion\\Run"
+#define SIGN_IN_VALUE "Pollwick"
 
 // The hidden main window's class, which is also its title.
 #define MAIN_WINDOW_CLASS "Pollwick"

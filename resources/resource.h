@@ -29,8 +29,10 @@
 #define WM_TRAYNOTIFY 1024  // WM_USER: the tray icon's callback
 #define WM_LOGUPDATED 1025  // WM_USER + 1: lines were added to the activity log (posted, once)
 
-// Timer and tray icon ids.
+// Timer and tray icon ids: the check, and the retries of adding the icon while the shell has no
+// room for it yet.
 #define ID_CHECKTIMER 1000
+#define ID_ICONTIMER 1001
 #define ID_TRAYICON 5000
 
 // The settings sheet: edits from 3001, check boxes and radio buttons from 3101, labels and group
@@ -48,6 +50,7 @@
 #define IDC_DCHK 3103
 #define IDC_DMAL 3104
 #define IDC_NTFY 3109
+#define IDC_SIGNIN 3110
 #define IDC_POP3_LABEL 4000
 #define IDC_USER_LABEL 4001
 #define IDC_PASS_LABEL 4002

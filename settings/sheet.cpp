@@ -12,6 +12,7 @@
 #include "settings/help_popup.h"
 #include "settings/settings.h"
 #include "settings/sheet_rules.h"
+#include "settings/sign_in.h"
 #include "base/text.h"
 #include "base/wide.h"
 
@@ -43,7 +44,11 @@ const HelpText kDetailHelp[] = {
     {IDC_TLS_STLS, "接続してからSTLSコマンドで暗号化に切り替えます\r（ポート番号は普通110のままです）"},
     {IDC_TLS_IMPLICIT, "接続と同時に暗号化して通信します\r（ポート番号は普通995を使います）"},
     {IDC_PENC, "パスワードをWindowsのデータ保護機能で暗号化して保存します\r（保存したPCの同じユーザでのみ読み出せます）"},
+    {IDC_SIGNIN, "Windows にサインインしたとき\rPollwick を自動的に起動します"},
 };
+
+// The open sheet; null while there is none.
+HWND sheetWindow;
 
 // The encryption choices in the order of TLSM's values.
 constexpr int kTlsButtons[] = {IDC_TLS_NONE, IDC_TLS_STLS, IDC_TLS_IMPLICIT};
@@ -180,8 +185,13 @@ INT_PTR CALLBACK BasicPageProc(HWND page, UINT message, WPARAM, LPARAM lParam)
         SetItemText(page, IDC_USER, Settings.USER);
         SetItemText(page, IDC_PASS, Settings.PASS);
         ShowNumber(page, IDC_TIME, Settings.TIME);
-        // The first page is created with the sheet, the others only when first chosen.
-        CentreOnWorkArea(GetParent(page));
+        // The first page is created with the sheet, the others only when first chosen. The sheet's
+        // owner is a window nobody sees: without a button of its own on the taskbar, and in front,
+        // the sheet could open behind other windows and be lost there.
+        sheetWindow = GetParent(page);
+        CentreOnWorkArea(sheetWindow);
+        SetWindowLongPtrW(sheetWindow, GWL_EXSTYLE, GetWindowLongPtrW(sheetWindow, GWL_EXSTYLE) | WS_EX_APPWINDOW);
+        SetForegroundWindow(sheetWindow);
         return FALSE;
     case WM_HELP:
         ShowControlHelp(page, lParam, kBasicHelp);
@@ -216,6 +226,7 @@ INT_PTR CALLBACK DetailPageProc(HWND page, UINT message, WPARAM wParam, LPARAM l
         SetCheck(page, IDC_DMAL, Settings.DMAL);
         SetCheck(page, IDC_PENC, Settings.PENC != 0 ? 1 : 0);
         SetCheck(page, IDC_NTFY, Settings.NTFY != 0 ? 1 : 0);
+        SetCheck(page, IDC_SIGNIN, StartsAtSignIn() ? 1 : 0);
         // A value no version wrote shows as no choice and stays as it is unless one is made.
         for (int32_t mode = 0; mode < 3; mode++)
             SetCheck(page, kTlsButtons[mode], Settings.TLSM == mode ? 1 : 0);
@@ -247,6 +258,7 @@ INT_PTR CALLBACK DetailPageProc(HWND page, UINT message, WPARAM wParam, LPARAM l
         Settings.DMAL = IsChecked(page, IDC_DMAL);
         Settings.PENC = IsChecked(page, IDC_PENC);
         Settings.NTFY = IsChecked(page, IDC_NTFY);
+        SetStartAtSignIn(IsChecked(page, IDC_SIGNIN) != 0);
         for (int32_t mode = 0; mode < 3; mode++)
             if (IsChecked(page, kTlsButtons[mode]))
                 Settings.TLSM = mode;
@@ -323,6 +335,13 @@ void ShowSettingsSheet(HWND owner)
     header.nStartPage = 0;
     header.phpage = pages;
     PropertySheetW(&header);
+    sheetWindow = nullptr;
+}
+
+void BringSettingsSheetForward()
+{
+    if (sheetWindow != nullptr)
+        SetForegroundWindow(sheetWindow);
 }
 
 int ChooseMailer(HWND owner)

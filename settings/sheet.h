@@ -5,8 +5,10 @@
 
 // Runs the modal sheet over owner, whose module holds the page templates, and
 // returns when it has closed. On OK each page that was opened saves its own group; Cancel saves
-// nothing.
+// nothing. The sheet has a button on the taskbar and opens in front of other programs' windows.
 void ShowSettingsSheet(HWND owner);
+// While the sheet is open: brings it in front again (asked for a second time from the tray).
+void BringSettingsSheetForward();
 
 // Page 1: server, user name, password and interval; it also centres the sheet on the work area.
 INT_PTR CALLBACK BasicPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);

@@ -9,6 +9,8 @@
 #include "settings/settings.h"
 #include "settings/sheet.h"
 #include "settings/sheet_rules.h"
+#include "settings/sign_in.h"
+#include "mail/pop3.h"
 #include "base/log.h"
 #include "shell/log_window.h"
 #include "base/text.h"
@@ -22,6 +24,17 @@ namespace {
 
 // Sent to every top-level window when the shell (and its notification area) starts anew.
 UINT TaskbarCreatedMessage;
+
+// A shell not ready for the icon (at sign-in) is asked again every 2 s for a minute; after that,
+// every check asks again.
+constexpr UINT kIconRetryMs = 2000;
+constexpr int kIconRetries = 30;
+int iconRetries;
+
+// The check right after waking from sleep may come before the network: one that fails on it is
+// tried once more a little later.
+constexpr int kResumeRetrySeconds = 25;
+bool checkAfterResume;
 
 const wchar_t kClassName[] = L"" MAIN_WINDOW_CLASS;
 
@@ -89,9 +102,16 @@ void OpenSettings(HWND window)
     Settings.SheetOpen = 0;
 }
 
-void ShowVersion(HWND window)
+// The program's own message boxes. Owned by no window, they have a button on the taskbar, and they
+// open in front: the main window, which could own them, is never shown.
+void ShowProgramMessage(const char *text, const char *caption)
 {
-    ShowMessage(window, "Pollwick Version " POLLWICK_VERSION "\n" POLLWICK_COPYRIGHT, VERSION_BOX_CAPTION, MB_OK);
+    ShowMessage(nullptr, text, caption, MB_OK | MB_SETFOREGROUND | MB_TASKMODAL);
+}
+
+void ShowVersion()
+{
+    ShowProgramMessage("Pollwick Version " POLLWICK_VERSION "\n" POLLWICK_COPYRIGHT, VERSION_BOX_CAPTION);
 }
 
 void OnCreate(HWND window)
@@ -101,11 +121,16 @@ void OnCreate(HWND window)
     LoadSettings();
     // A value from the registry the timer cannot hold would check every 49 days or never.
     Settings.TIME = ClampInterval(Settings.TIME);
+    KeepSignInCurrent();
     TaskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
+    // Run as administrator, the program would not hear of a new shell from the user's own.
+    ChangeWindowMessageFilterEx(window, TaskbarCreatedMessage, MSGFLT_ALLOW, nullptr);
     AddTrayIcon(window, &TrayIcon);
     SetTrayIcon(window, &TrayIcon, IDI_NO_MAIL + CountOffset(Settings.ALLM, Settings.OLDM));
+    if (!TrayIconShown)
+        SetTimer(window, ID_ICONTIMER, kIconRetryMs, nullptr);
     if (!AccountComplete()) {
-        ShowMessage(window, "POP3の設定を行ってください。", PROMPT_BOX_CAPTION, MB_OK);
+        ShowProgramMessage("POP3の設定を行ってください。", PROMPT_BOX_CAPTION);
         Settings.SheetOpen = 1;
         ShowSettingsSheet(window);
         Settings.SheetOpen = 0;
@@ -113,11 +138,20 @@ void OnCreate(HWND window)
     ArmCheckTimer(window, Settings.STCH != 0 && AccountComplete() ? 0 : IntervalMs());
 }
 
-void OnTimer(HWND window)
+void OnCheckTimer(HWND window)
 {
     // Stopped first, so that no tick queues up behind a long check.
     KillTimer(window, ID_CHECKTIMER);
-    RunCheckCycle(window, &TrayIcon);
+    bool afterResume = checkAfterResume;
+    checkAfterResume = false;
+    if (RunCheckCycle(window, &TrayIcon) < 0 && afterResume && LastCheckFailedOnNetwork() &&
+        ArmCheckTimer(window, kResumeRetrySeconds * 1000u)) {
+        char text[80];
+        FormatText(text, sizeof text, "スリープからの復帰直後のため、%d 秒後にもう一度接続します...\r\n",
+                   kResumeRetrySeconds);
+        AppendLog(kSystem, text);
+        return;
+    }
     if (ArmCheckTimer(window, IntervalMs())) {
         char text[80];
         FormatText(text, sizeof text, " %d 分後に再接続します...\r\n", Settings.TIME);
@@ -137,12 +171,14 @@ void OnCommand(HWND window, int id)
     case IDM_SETTINGS:
         if (Settings.SheetOpen != 1)
             OpenSettings(window);
+        else
+            BringSettingsSheetForward();
         break;
     case IDM_SHOWLOG:
         if (LogWindow != nullptr)
             ShowWindow(LogWindow, SW_SHOW);
         break;
-    case IDM_VERSION: ShowVersion(window); break;
+    case IDM_VERSION: ShowVersion(); break;
     default: break;
     }
 }
@@ -172,8 +208,10 @@ void OnTrayNotify(HWND window, UINT mouseMessage)
 // the user is in the settings sheet (closing it arms the timer anyway).
 void OnPowerBroadcast(HWND window, WPARAM event)
 {
-    if (event == PBT_APMRESUMEAUTOMATIC && Settings.SheetOpen != 1)
+    if (event == PBT_APMRESUMEAUTOMATIC && Settings.SheetOpen != 1) {
+        checkAfterResume = true;
         CheckSoon(window);
+    }
 }
 
 void CloseProgram(HWND window)
@@ -214,7 +252,12 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         OnCommand(window, LOWORD(wParam));
         return 0;
     case WM_TIMER:
-        OnTimer(window);
+        if (wParam == ID_ICONTIMER) {
+            if (RestoreTrayIcon(&TrayIcon) || ++iconRetries >= kIconRetries)
+                KillTimer(window, ID_ICONTIMER);
+        } else {
+            OnCheckTimer(window);
+        }
         return 0;
     case WM_TRAYNOTIFY:
         if (wParam == ID_TRAYICON)
@@ -227,13 +270,13 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_SETTINGCHANGE:
         // The small-icon size may have changed with the screen or its scaling.
         if (TrayIconId != 0)
-            SetTrayIcon(window, &TrayIcon, TrayIconId);
+            ReloadTrayPicture(window, &TrayIcon);
         return DefWindowProcW(window, message, wParam, lParam);
     default:
         // A new shell has an empty notification area: the record still holds the picture and
         // tooltip on show.
         if (message == TaskbarCreatedMessage && message != 0) {
-            Shell_NotifyIconW(NIM_ADD, &TrayIcon);
+            RestoreTrayIcon(&TrayIcon);
             return 0;
         }
         return DefWindowProcW(window, message, wParam, lParam);
@@ -270,12 +313,12 @@ int CreateMainWindows(HINSTANCE instance)
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
-    if (RegisterMainWindowClass(instance) == 0)
-        return 0;
-    if (CreateMainWindows(instance) == 0)
-        return 0;
-    MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0))
-        DispatchAppMessage(&message);
+    // The shell starts a mail program that is a shortcut through COM, on this thread.
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    MSG message = {};
+    if (RegisterMainWindowClass(instance) != 0 && CreateMainWindows(instance) != 0)
+        while (GetMessageW(&message, nullptr, 0, 0))
+            DispatchAppMessage(&message);
+    CoUninitialize();
     return static_cast<int>(message.wParam);
 }

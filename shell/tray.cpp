@@ -13,6 +13,7 @@
 
 NOTIFYICONDATAW TrayIcon;
 int TrayIconId;
+bool TrayIconShown;
 
 HICON LoadSmallIcon(HINSTANCE module, int iconId)
 {
@@ -63,18 +64,44 @@ void AddTrayIcon(HWND window, NOTIFYICONDATAW *icon)
 {
     FillRecord(window, icon, LoadTrayPicture(window, IDI_NO_MAIL));
     TrayIconId = IDI_NO_MAIL;
-    Shell_NotifyIconW(NIM_ADD, icon);
+    RestoreTrayIcon(icon);
 }
+
+bool RestoreTrayIcon(NOTIFYICONDATAW *icon)
+{
+    TrayIconShown = Shell_NotifyIconW(NIM_ADD, icon) != FALSE;
+    return TrayIconShown;
+}
+
+namespace {
+
+// Hands the record to the shell; a shell that does not have the icon (any more) gets it anew.
+// Only the picture on show is held afterwards: the shell keeps its own copy.
+void UpdateTrayIcon(NOTIFYICONDATAW *icon, HICON previous)
+{
+    if (Shell_NotifyIconW(NIM_MODIFY, icon))
+        TrayIconShown = true;
+    else
+        RestoreTrayIcon(icon);
+    if (previous != nullptr)
+        DestroyIcon(previous);
+}
+
+}  // namespace
 
 void SetTrayIcon(HWND window, NOTIFYICONDATAW *icon, int iconId)
 {
     HICON previous = icon->hIcon;
     FillRecord(window, icon, LoadTrayPicture(window, iconId));
     TrayIconId = iconId;
-    Shell_NotifyIconW(NIM_MODIFY, icon);
-    // Only the picture on show is held: the shell keeps its own copy.
-    if (previous != nullptr)
-        DestroyIcon(previous);
+    UpdateTrayIcon(icon, previous);
+}
+
+void ReloadTrayPicture(HWND window, NOTIFYICONDATAW *icon)
+{
+    HICON previous = icon->hIcon;
+    icon->hIcon = LoadTrayPicture(window, TrayIconId);
+    UpdateTrayIcon(icon, previous);
 }
 
 int ShowTrayMenu(HWND window)
@@ -92,7 +119,7 @@ int ShowTrayMenu(HWND window)
     return 0;
 }
 
-void RunCheckCycle(HWND window, NOTIFYICONDATAW *icon)
+int32_t RunCheckCycle(HWND window, NOTIFYICONDATAW *icon)
 {
     SetTrayIcon(window, icon, IDI_CHECKING_NO_MAIL + CountOffset(Settings.ALLM, Settings.OLDM));
     int32_t result = CheckMail();
@@ -107,4 +134,5 @@ void RunCheckCycle(HWND window, NOTIFYICONDATAW *icon)
         if (Settings.NTFY != 0)
             ShowNewMailNotification(icon, outcome.allm, outcome.oldm);
     }
+    return result;
 }

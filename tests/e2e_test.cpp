@@ -5,7 +5,9 @@
 #include <windows.h>
 #include <prsht.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 #include "resources/names.h"
 #include "resources/resource.h"
@@ -14,6 +16,20 @@
 #include "tests/support/win_harness.h"
 
 namespace {
+
+// The mouse itself, as the user uses it: the pointer there, then times clicks of the left button.
+void Click(POINT at, int times = 1)
+{
+    SetCursorPos(at.x, at.y);
+    Sleep(200);
+    for (int i = 0; i < times; i++) {
+        INPUT press[2] = {{INPUT_MOUSE, {}}, {INPUT_MOUSE, {}}};
+        press[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+        press[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+        SendInput(2, press, sizeof press[0]);
+        Sleep(60);
+    }
+}
 
 class EndToEnd : public ::testing::Test {
 protected:
@@ -130,21 +146,10 @@ TEST_F(EndToEnd, ClicksOnTheIconAcknowledgeAndCheckOrStartTheMailer)
         POINT icon;
         ASSERT_EQ(ShownPictureSettled(IDI_NEW_MAIL), IDI_NEW_MAIL);
         ASSERT_EQ(ShownPicture(&icon), IDI_NEW_MAIL);
-        auto click = [&](int times) {  // the mouse itself, as the user uses it
-            SetCursorPos(icon.x, icon.y);
-            Sleep(200);
-            for (int i = 0; i < times; i++) {
-                INPUT press[2] = {{INPUT_MOUSE, {}}, {INPUT_MOUSE, {}}};
-                press[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-                press[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-                SendInput(2, press, sizeof press[0]);
-                Sleep(60);
-            }
-        };
-        click(1);
+        Click(icon);
         EXPECT_EQ(ShownPictureSettled(IDI_OLD_MAIL), IDI_OLD_MAIL);
         Sleep(1000);  // not part of a double click
-        click(2);     // DCHK is set by default
+        Click(icon, 2);  // DCHK is set by default
         EXPECT_TRUE(program.WaitForLog("分後に再接続します"));
         EXPECT_EQ(program.Count(Connect()), 1u);
         EXPECT_EQ(ShownPictureSettled(IDI_OLD_MAIL), IDI_OLD_MAIL);  // the same three, all seen
@@ -186,23 +191,35 @@ TEST_F(EndToEnd, MenuCommandsAndWhatTheyDoWhileTheSheetIsOpen)
     ASSERT_TRUE(program.WaitForLog("分後に再接続します"));
     EXPECT_NE(program.Log().find("[recv] +OK 2 "), std::string::npos);
 
+    // The version box and the sheet open in front, each with a button on the taskbar (the box is
+    // owned by no window, the sheet says so itself).
     program.Command(IDM_VERSION);
     HWND version = WaitDialog(VERSION_BOX_CAPTION);
     ASSERT_NE(version, nullptr);
-    PostMessageA(version, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(WaitUntil([&] { return GetForegroundWindow() == version; }));
+    EXPECT_EQ(GetWindow(version, GW_OWNER), nullptr);
+    PostMessageW(version, WM_COMMAND, IDOK, 0);
 
     program.Command(IDM_SETTINGS);
     HWND sheet = WaitDialog(SHEET_CAPTION);
     ASSERT_NE(sheet, nullptr);
+    EXPECT_TRUE(WaitUntil([&] { return GetForegroundWindow() == sheet; }));
+    EXPECT_NE(GetWindowLongW(sheet, GWL_EXSTYLE) & WS_EX_APPWINDOW, 0);
     EXPECT_TRUE(program.WaitForLog("[system] 設定開始：自動接続を中断します...\r\n"));
-    // While it is open: no check, no second sheet, a double click does nothing.
+    // While it is open: no check, a double click does nothing, and 設定 brings the same sheet to
+    // the front again.
+    RECT log;
+    GetWindowRect(FindDialog(LOG_WINDOW_CAPTION), &log);
+    Click({(log.left + log.right) / 2, log.top + 8});  // on its caption
+    EXPECT_TRUE(WaitUntil([] { return GetForegroundWindow() == FindDialog(LOG_WINDOW_CAPTION); }));
     program.Command(IDM_CHECK);
     program.Command(IDM_SETTINGS);
     program.Tray(WM_LBUTTONDBLCLK);
+    EXPECT_TRUE(WaitUntil([&] { return GetForegroundWindow() == sheet; }));
     Sleep(2000);
     EXPECT_EQ(program.Count(Connect()), 1u);
-    EXPECT_EQ(FindWindowExA(nullptr, sheet, "#32770", SHEET_CAPTION), nullptr);
-    PostMessageA(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+    EXPECT_EQ(FindWindowExW(nullptr, sheet, L"#32770", Wide(SHEET_CAPTION).c_str()), nullptr);
+    PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
     EXPECT_TRUE(program.WaitForLog("[system] 設定終了： 5 分後に再接続します...\r\n"));
 
     // The right button opens the menu; keys posted to its owner pick the fourth entry, ログ表示.
@@ -242,6 +259,11 @@ TEST_F(EndToEnd, ANewShellGetsTheIconBackAndWakingUpChecksAtOnce)
     EXPECT_TRUE(WaitUntil([] { return ShownPicture() == 0; }));
     program.Send(RegisterWindowMessageA("TaskbarCreated"), 0);
     EXPECT_EQ(ShownPictureSettled(IDI_NEW_MAIL), IDI_NEW_MAIL);
+    // A new shell that never says so: the next change of picture finds the icon gone, and adds it.
+    ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &icon));
+    EXPECT_TRUE(WaitUntil([] { return ShownPicture() == 0; }));
+    program.Tray(WM_LBUTTONDOWN);
+    EXPECT_EQ(ShownPictureSettled(IDI_OLD_MAIL), IDI_OLD_MAIL);
 
     program.Send(WM_POWERBROADCAST, PBT_APMSUSPEND);  // going to sleep does nothing
     Sleep(1500);
@@ -329,6 +351,85 @@ TEST_F(EndToEnd, TwoProgramsSideBySideKeepTheirOwnIcons)
     second.Command(IDM_CHECK);
     EXPECT_TRUE(WaitUntil([&] { return second.Count(Connect()) == 2; }, 10000));
     EXPECT_TRUE(second.Exit());
+}
+
+// At sign-in the shell may not take icons yet, and may never announce itself when it does: a
+// window of the notification area's class in front of the real one stands for it, refusing every
+// icon until it goes. The program asks again every 2 s; the icon is there soon after.
+LRESULT CALLBACK RefuseIcons(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_DESTROY)
+        PostQuitMessage(0);
+    return message == WM_COPYDATA ? FALSE : DefWindowProcW(window, message, wParam, lParam);
+}
+
+TEST_F(EndToEnd, AnIconTheShellCouldNotTakeYetArrivesOnceItCan)
+{
+    StoreAccount(0, false);
+    std::atomic<HWND> busy{nullptr};
+    std::thread shell([&] {
+        WNDCLASSW windowClass = {};
+        windowClass.lpfnWndProc = RefuseIcons;
+        windowClass.lpszClassName = L"Shell_TrayWnd";
+        RegisterClassW(&windowClass);
+        busy = CreateWindowExW(WS_EX_TOPMOST, L"Shell_TrayWnd", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr,
+                               nullptr);
+        MSG message;
+        while (GetMessageW(&message, nullptr, 0, 0))
+            DispatchMessageW(&message);
+    });
+    ASSERT_TRUE(WaitUntil([&] { return busy.load() != nullptr; }));
+    ASSERT_EQ(FindWindowW(L"Shell_TrayWnd", nullptr), busy.load()) << "the stand-in is not the one found";
+    Program program;
+    Sleep(2500);
+    EXPECT_EQ(ShownPicture(), 0);
+    PostMessageW(busy, WM_CLOSE, 0, 0);
+    shell.join();
+    EXPECT_TRUE(WaitUntil([] { return ShownPicture() == IDI_NO_MAIL; }, 4000)) << "no icon without TaskbarCreated";
+    Exit(program);
+}
+
+// Right after waking the network may not be back: a check that fails on it is tried once more
+// after 25 s, and only then; a refusal by the server itself waits for the interval.
+TEST_F(EndToEnd, ACheckAfterWakingThatFindsNoNetworkIsTriedOnceMore)
+{
+    FaultServer refusing({Send("-ERR not now\r\n"), ReadLine()});
+    StoreAccount(1, false);
+    for (int port : {refusing.Port(), 9}) {  // nothing listens on 9
+        PutStoredNumber("PORT", port);
+        Program program;
+        ASSERT_TRUE(WaitUntil([] { return FindDialog(LOG_WINDOW_CAPTION) != nullptr; }));  // it has started
+        program.Send(WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC);
+        if (port != 9) {
+            EXPECT_TRUE(program.WaitForLog("[system]  5 分後に再接続します...\r\n"));
+        } else {
+            EXPECT_TRUE(program.WaitForLog("[system] スリープからの復帰直後のため、25 秒後にもう一度接続します...\r\n"));
+            EXPECT_TRUE(program.WaitForLog("[system]  5 分後に再接続します...\r\n", 30000));
+            EXPECT_EQ(program.Count("127.0.0.1:9 に接続します"), 2u);
+        }
+        Exit(program);
+    }
+}
+
+// Started with Windows: the value under the Run key names this program, also after it has moved.
+TEST_F(EndToEnd, TheSignInValueFollowsTheProgramWhenItMoves)
+{
+    StoreAccount(0, false);
+    const wchar_t *run = L"" SIGN_IN_KEY_PATH, *name = L"" SIGN_IN_VALUE, old[] = L"\"C:\\Old Place\\pollwick.exe\"";
+    auto value = [&] {
+        wchar_t text[MAX_PATH + 3] = L"";
+        DWORD size = sizeof text;
+        RegGetValueW(HKEY_CURRENT_USER, run, name, RRF_RT_REG_SZ, nullptr, text, &size);
+        return std::wstring(text);
+    };
+    for (bool on : {false, true}) {
+        if (on)
+            RegSetKeyValueW(HKEY_CURRENT_USER, run, name, REG_SZ, old, sizeof old);
+        Program program;
+        EXPECT_TRUE(WaitUntil([&] { return value() == (on ? L"\"" + Program::Path() + L"\"" : L""); }));
+        Exit(program);
+    }
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, run, name);
 }
 
 }  // namespace

@@ -81,6 +81,7 @@ TEST_F(Ui, TrayPicturesTooltipsAndTheNotificationThroughRealChecks)
             SetMailboxCount(step.count);
         Settings.NTFY = step.notify;
         RunCheckCycle(owner, &TrayIcon);
+        ReloadTrayPicture(owner, &TrayIcon);  // as a change of display or scaling does
         EXPECT_EQ(Narrow(TrayIcon.szTip), step.tip);
         EXPECT_EQ(ShownPictureSettled(step.picture), step.picture);
         std::string note;
@@ -218,6 +219,20 @@ void Click(HWND page, int id) { SendDlgItemMessageW(page, id, BM_CLICK, 0, 0); }
 bool Checked(HWND page, int id) { return IsDlgButtonChecked(page, id) == BST_CHECKED; }
 void Press(HWND sheet, int button) { PostMessageW(sheet, PSM_PRESSBUTTON, static_cast<WPARAM>(button), 0); }
 std::string StoredText(const char *name) { return ReadStored(name).bytes.c_str(); }
+// The program's value under the user's Run key, L"" when there is none.
+std::wstring RunValue()
+{
+    wchar_t value[MAX_PATH + 3] = L"";
+    DWORD size = sizeof value;
+    RegGetValueW(HKEY_CURRENT_USER, L"" SIGN_IN_KEY_PATH, L"" SIGN_IN_VALUE, RRF_RT_REG_SZ, nullptr, value, &size);
+    return value;
+}
+std::wstring ThisProgram()
+{
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return path;
+}
 // Waits for a message box (a dialog with a text of id 0xFFFF, unlike the sheet), returns its text,
 // with its caption when that is not the one expected, and dismisses it.
 std::string Answer(const char *caption)
@@ -305,6 +320,8 @@ TEST_F(Ui, OkWritesTheGroupOfEachPageThatWasOpened)
         Click(page, IDC_STCH);
         Click(page, IDC_PENC);  // Windows' own data protection, under Wine too
         Type(page, IDC_MAILER, "\"C:\\Program Files\\メール\\run.cmd\" /check");
+        EXPECT_FALSE(Checked(page, IDC_SIGNIN));
+        Click(page, IDC_SIGNIN);
         Press(sheet, PSBTN_OK);
     });
     const std::pair<const char *, int32_t> numbers[] = {{"PORT", 995}, {"APOP", 0}, {"STCH", 1}, {"DCHK", 0},
@@ -313,11 +330,20 @@ TEST_F(Ui, OkWritesTheGroupOfEachPageThatWasOpened)
         EXPECT_EQ(StoredNumber(name), value) << name;
     EXPECT_EQ(StoredText("EXEC"), "C:\\Program Files\\メール\\run.cmd");
     EXPECT_EQ(StoredText("PARA"), "/check");
+    EXPECT_EQ(RunValue(), L"\"" + ThisProgram() + L"\"");  // started with Windows
     EXPECT_EQ(StoredText("PASS"), "");
     EXPECT_GT(ReadStored("EPAS").bytes.size(), 16u);
     ResetSettings();
     LoadSettings();
     EXPECT_STREQ(Settings.PASS, "s3cret");
+    // The box shows the Run key's own state; cleared, the value goes.
+    RunSheet([](HWND sheet) {
+        HWND page = Page(sheet, 1);
+        EXPECT_TRUE(Checked(page, IDC_SIGNIN));
+        Click(page, IDC_SIGNIN);
+        Press(sheet, PSBTN_OK);
+    });
+    EXPECT_EQ(RunValue(), L"");
 }
 
 // What the program cannot keep as typed keeps the sheet open on its page, says why and writes

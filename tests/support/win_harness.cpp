@@ -188,13 +188,18 @@ HWND FindProcessWindow(DWORD pid, const char *className, const char *caption)
 
 }  // namespace
 
-Program::Program()
+std::wstring Program::Path()
 {
     wchar_t path[MAX_PATH];
     GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring command = path;
-    command = command.substr(0, command.find_last_of(L'\\'));  // ...\windows\tests
-    command = L"\"" + command.substr(0, command.find_last_of(L'\\')) + L"\\pollwick.exe\"";
+    std::wstring folder = path;
+    folder = folder.substr(0, folder.find_last_of(L'\\'));  // ...\windows\tests
+    return folder.substr(0, folder.find_last_of(L'\\')) + L"\\pollwick.exe";
+}
+
+Program::Program()
+{
+    std::wstring command = L"\"" + Path() + L"\"";
     STARTUPINFOW startup = {sizeof startup};
     if (CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process_))
         WaitUntil([&] { return (window_ = FindProcessWindow(process_.dwProcessId, MAIN_WINDOW_CLASS,

@@ -34,6 +34,7 @@ std::string BalloonText();
 // still leaves no process behind.
 class Program {
 public:
+    static std::wstring Path();  // where it is
     Program();   // starts it and waits for its hidden window
     ~Program();  // ends it if it still runs
     HWND Window() const { return window_; }
