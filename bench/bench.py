@@ -325,10 +325,14 @@ class Bench:
                         f"password \"{PASSWORD}\" sslproto ''\n")
             os.chmod(path, 0o600)
         self.capture = Capture(os.path.join(self.args.work, 'capture.pcap'))
-        for login in LOGINS:
-            self.pollwicks[login] = Pollwick(self.args.pollwick, self.args.probe,
-                                             os.path.join(self.args.work, 'prefix-' + login_name(login)),
-                                             login == 'APOP', os.path.join(self.args.work, 'wine.log'))
+        # Today's program, and the one from before a change when it is given, each in prefixes of
+        # its own: timed in the same rounds by the same rule.
+        for name, exe, prefix in (('pollwick.exe', self.args.pollwick, 'prefix-'),
+                                  ('pollwick.exe (before)', self.args.baseline, 'prefix-before-')):
+            for login in LOGINS if exe else ():
+                self.pollwicks[(name, login)] = Pollwick(exe, self.args.probe,
+                                                         os.path.join(self.args.work, prefix + login_name(login)),
+                                                         login == 'APOP', os.path.join(self.args.work, 'wine.log'))
 
     def set_delay(self, rtt_ms):
         self.stop_delay()
@@ -388,9 +392,7 @@ class Bench:
                 '--delivery=mbox,' + os.path.join(self.home, 'mbox'), '-s']
         fm = lambda rc, *extra: ['fetchmail', '-f', os.path.join(self.home, rc), '-c', *extra]
         minimal = lambda apop: [sys.executable, self.args.minimal, NS_ADDR, str(PORT), USER, PASSWORD, apop]
-        return [
-            ('pollwick.exe', 'USER/PASS', self.pollwicks['USER/PASS'], None),
-            ('pollwick.exe', 'APOP', self.pollwicks['APOP'], None),
+        return [(name, login, pollwick, None) for (name, login), pollwick in self.pollwicks.items()] + [
             ('minimal client', 'USER/PASS', minimal('0'), env),
             ('minimal client', 'APOP', minimal('1'), env),
             ('fetchmail -c -a', 'USER/PASS', fm('fetchmailrc', '-a'), env),
@@ -439,12 +441,12 @@ class Bench:
             load_before = os.getloadavg()[0]
             # A fresh pollwick.exe per delay, its first checks untimed: the timed ones are checks
             # warmup+1 .. warmup+rounds of one running program.
-            for login, pollwick in self.pollwicks.items():
+            for (name, login), pollwick in self.pollwicks.items():
                 pollwick.start()
                 for _ in range(self.args.warmup):
                     c, error = self.run_one(pollwick, None)
                     if error:
-                        raise RuntimeError(f'pollwick.exe {login}, untimed check: {error}')
+                        raise RuntimeError(f'{name} {login}, untimed check: {error}')
             for round_ in range(self.args.rounds):
                 order = list(range(len(clients)))
                 random.Random(round_ * 1000 + rtt).shuffle(order)
@@ -455,8 +457,8 @@ class Bench:
                     (entry['runs'] if c is not None else entry['errors']).append(c if c is not None else error)
             # Its memory after the last check, once the check's aftermath (icon, log window) is over.
             time.sleep(1)
-            for login, pollwick in self.pollwicks.items():
-                rss[(rtt, login)] = pollwick.rss_kb()
+            for (name, login), pollwick in self.pollwicks.items():
+                rss[(rtt, name, login)] = pollwick.rss_kb()
                 pollwick.stop()
             # The machine is shared: its load says how much the figures may be disturbed.
             self.load[rtt] = (load_before, os.getloadavg()[0])
@@ -478,7 +480,7 @@ def fmt(value, digits=1):
 
 
 def report(results, rss, load, args, stripped):
-    order = ['pollwick.exe', 'minimal client', 'fetchmail -c -a', 'fetchmail -c', 'mpop -s']
+    order = ['pollwick.exe', 'pollwick.exe (before)', 'minimal client', 'fetchmail -c -a', 'fetchmail -c', 'mpop -s']
     keys = sorted(results, key=lambda k: (k[0], order.index(k[1]), k[2]))
     connect = {rtt: median(c.connect() for (r, _, _), e in results.items() if r == rtt for c in e['runs'])
                for rtt in args.delays}
@@ -503,18 +505,20 @@ def report(results, rss, load, args, stripped):
                      f"{fmt(median(client_time(c) for c in e['runs']), 2)} | {len(e['runs'])} | {len(e['errors'])} |")
 
     lines += ['', 'pollwick.exe against the others (medians of the spans):', '',
-              '| RTT (ms) | login | pollwick.exe (ms) | minimal client (ms) | ratio | within 1.05× | '
-              'fetchmail -c -a (ms) | ahead of it | mpop -s (ms) | ahead of it |',
-              '|---:|---|---:|---:|---:|---|---:|---|---:|---|']
+              '| RTT (ms) | login | pollwick.exe (ms) | before (ms) | now / before | minimal client (ms) | ratio | '
+              'within 1.05× | fetchmail -c -a (ms) | ahead of it | mpop -s (ms) | ahead of it |',
+              '|---:|---|---:|---:|---:|---:|---:|---|---:|---|---:|---|']
     for rtt in args.delays:
         for login in LOGINS:
             pw, mc = span.get((rtt, 'pollwick.exe', login)), span.get((rtt, 'minimal client', login))
+            before = span.get((rtt, 'pollwick.exe (before)', login))
             fa, mp = span.get((rtt, 'fetchmail -c -a', login)), span.get((rtt, 'mpop -s', login))
             ratio = pw / mc if pw and mc else None
             within = '–' if ratio is None else ('yes' if ratio <= 1.05 else 'NO')
             ahead = lambda other: '–' if other is None or pw is None else ('yes' if pw < other else 'NO')
-            lines.append(f'| {rtt} | {login} | {fmt(pw)} | {fmt(mc)} | {fmt(ratio, 3)} | {within} | {fmt(fa)} | '
-                         f'{ahead(fa)} | {fmt(mp)} | {ahead(mp)} |')
+            lines.append(f'| {rtt} | {login} | {fmt(pw)} | {fmt(before)} | '
+                         f'{fmt(pw / before if pw and before else None, 3)} | {fmt(mc)} | {fmt(ratio, 3)} | {within} | '
+                         f'{fmt(fa)} | {ahead(fa)} | {fmt(mp)} | {ahead(mp)} |')
 
     # Step by step, pollwick.exe beside the minimal client: they send the same commands.
     lines += ['', 'Step by step, medians (ms): the client\'s own time before each command / the server\'s time '
@@ -540,9 +544,11 @@ def report(results, rss, load, args, stripped):
 
     lines += ['', 'pollwick.exe under Wine, resident memory (VmRSS) after check '
               f'{args.warmup + args.rounds} of each program (KB):', '',
-              '| RTT (ms) | ' + ' | '.join(LOGINS) + ' |', '|---:|' + '---:|' * len(LOGINS)]
+              '| RTT (ms) | program | ' + ' | '.join(LOGINS) + ' |', '|---:|---|' + '---:|' * len(LOGINS)]
     for rtt in args.delays:
-        lines.append(f'| {rtt} | ' + ' | '.join(f"{rss.get((rtt, login)) or '–'}" for login in LOGINS) + ' |')
+        for name in sorted({n for (_, n, _) in rss}):
+            lines.append(f'| {rtt} | {name} | ' + ' | '.join(f"{rss.get((rtt, name, login)) or '–'}" for login in LOGINS)
+                         + ' |')
     lines += ['', 'Load average (1 min) at the start and the end of each delay\'s rounds: '
               + ', '.join(f'{rtt} ms {a:.2f} → {b:.2f}' for rtt, (a, b) in load.items()) + '.']
     if stripped is not None:
@@ -561,6 +567,7 @@ def main():
     parser.add_argument('--source', required=True)
     parser.add_argument('--work', required=True, help='the Wine prefixes live here; the capture is kept here')
     parser.add_argument('--pollwick', required=True, help='pollwick.exe')
+    parser.add_argument('--baseline', help='an earlier pollwick.exe, timed beside it in the same rounds')
     parser.add_argument('--probe', required=True, help='probe.exe')
     parser.add_argument('--minimal', required=True, help='the minimal client (bench/minimal.py)')
     parser.add_argument('--delay', required=True, help='the delay line program')

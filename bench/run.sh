@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The speed benchmark, one command (as root; it makes and removes a network namespace):
-#   bench/run.sh [BUILD_DIR] [--rounds N] [--warmup N] [--delays 0,20,50,100]
+#   bench/run.sh [BUILD_DIR] [--rounds N] [--warmup N] [--delays 0,20,50,100] [--baseline OLD.exe]
 # Builds the delay line and, in BUILD_DIR's Windows sub-build, pollwick.exe and the probe; makes
 # two Wine prefixes of its own on first use (one pollwick.exe logs in with USER/PASS, the other
 # with APOP), starts an X server for them, then runs bench/bench.py, which times every client from
@@ -23,7 +23,7 @@ else
 fi
 
 cleanup() {
-  for login in userpass apop; do
+  for login in userpass apop before-userpass before-apop; do
     WINEPREFIX=$work/prefix-$login wineserver -k 2>/dev/null || true
   done
   bash "$top/scripts/xvfb.sh" stop "$work/xvfb"
@@ -32,7 +32,9 @@ trap cleanup EXIT
 # pollwick.exe is a GUI program: an X server of the benchmark's own, a virtual desktop per prefix.
 bash "$top/scripts/xvfb.sh" start "$work/xvfb"
 export DISPLAY=":$(head -n1 "$work/xvfb/display")"
-for login in userpass apop; do
+prefixes="userpass apop"
+case " $* " in *" --baseline "*) prefixes="$prefixes before-userpass before-apop" ;; esac
+for login in $prefixes; do
   export WINEPREFIX=$work/prefix-$login
   . "$top/scripts/wine-env.sh"
   [ -f "$WINEPREFIX/system.reg" ] || echo "bench: making the Wine prefix $WINEPREFIX (about 15 s)"
