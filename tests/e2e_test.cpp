@@ -79,12 +79,10 @@ TEST_F(EndToEnd, AFirstStartAsksForTheAccountAndTheExitWritesEveryValue)
     PutStoredNumber("PENC", 1);
     PutStored("EPAS", "not sealed by this user");
     Program program;
-    HWND box = WaitDialog(PROMPT_BOX_CAPTION);
-    ASSERT_NE(box, nullptr);
-    EXPECT_EQ(WindowText(GetDlgItem(box, 0xFFFF)), "POP3の設定を行ってください。");
+    ASSERT_NE(WaitDialog(PROMPT_BOX_CAPTION), nullptr);
     EXPECT_EQ(FindDialog(LOG_WINDOW_CAPTION), nullptr);  // the log window comes after the sheet
     EXPECT_EQ(ShownPictureSettled(IDI_NO_MAIL), IDI_NO_MAIL);
-    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(Answer(PROMPT_BOX_CAPTION), "POP3の設定を行ってください。");
     HWND sheet = WaitDialog(SHEET_CAPTION);
     ASSERT_NE(sheet, nullptr);
     PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
@@ -183,10 +181,9 @@ TEST_F(EndToEnd, MenuCommandsAndWhatTheyDoWhileTheSheetIsOpen)
     // owned by no window, the sheet says so itself).
     program.Command(IDM_VERSION);
     HWND version = WaitDialog(VERSION_BOX_CAPTION);
-    ASSERT_NE(version, nullptr);
     EXPECT_TRUE(WaitUntil([&] { return GetForegroundWindow() == version; }));
     EXPECT_EQ(GetWindow(version, GW_OWNER), nullptr);
-    PostMessageW(version, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(Answer(VERSION_BOX_CAPTION).substr(0, 17), "Pollwick Version ");
 
     program.Command(IDM_SETTINGS);
     HWND sheet = WaitDialog(SHEET_CAPTION);
@@ -213,22 +210,20 @@ TEST_F(EndToEnd, MenuCommandsAndWhatTheyDoWhileTheSheetIsOpen)
     // The right button opens the menu; keys posted to its owner pick the fourth entry, ログ表示.
     ShowWindow(FindDialog(LOG_WINDOW_CAPTION), SW_HIDE);
     program.Tray(WM_RBUTTONUP);
-    ASSERT_TRUE(WaitUntil([] { return FindWindowA("#32768", nullptr) != nullptr; }));
+    ASSERT_TRUE(WaitUntil([] { return FindWindowW(L"#32768", nullptr) != nullptr; }));
     Sleep(300);
     for (int i = 0; i < 4; i++)
-        PostMessageA(program.Window(), WM_KEYDOWN, VK_DOWN, 0);
-    PostMessageA(program.Window(), WM_KEYDOWN, VK_RETURN, 0);
+        PostMessageW(program.Window(), WM_KEYDOWN, VK_DOWN, 0);
+    PostMessageW(program.Window(), WM_KEYDOWN, VK_RETURN, 0);
     EXPECT_TRUE(WaitUntil([] { return IsWindowVisible(FindDialog(LOG_WINDOW_CAPTION)) != FALSE; }));
 
     // With the key readable only, 終了 still ends the program: the save at exit says why it failed,
     // and by then the icon has gone (removed by the program, not left for the shell to find).
     DenyStoreWrites();
     program.Command(IDM_EXIT);
-    HWND box = WaitDialog(STORE_FAILURE_CAPTION);
-    ASSERT_NE(box, nullptr);
-    EXPECT_EQ(WindowText(GetDlgItem(box, 0xFFFF)), "エラーコード:5");
+    ASSERT_NE(WaitDialog(STORE_FAILURE_CAPTION), nullptr);
     EXPECT_EQ(ShownPicture(), 0) << "the icon was still there while the settings were saved";
-    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(Answer(STORE_FAILURE_CAPTION), "エラーコード:5");
     EXPECT_TRUE(program.Ended(10000));
 }
 
@@ -265,7 +260,7 @@ TEST_F(EndToEnd, ANewShellGetsTheIconBackAndWakingUpChecksAtOnce)
     ASSERT_NE(sheet, nullptr);
     program.Send(WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC);
     Sleep(2000);
-    PostMessageA(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+    PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
     EXPECT_TRUE(program.WaitForLog("[system] 設定終了： 5 分後に再接続します...\r\n"));
     EXPECT_EQ(program.Count(Connect()), 1u);
     Exit(program);
@@ -404,17 +399,11 @@ TEST_F(EndToEnd, TheSignInValueFollowsTheProgramWhenItMoves)
 {
     StoreAccount(0, false);
     const wchar_t *run = L"" SIGN_IN_KEY_PATH, *name = L"" SIGN_IN_VALUE, old[] = L"\"C:\\Old Place\\pollwick.exe\"";
-    auto value = [&] {
-        wchar_t text[MAX_PATH + 3] = L"";
-        DWORD size = sizeof text;
-        RegGetValueW(HKEY_CURRENT_USER, run, name, RRF_RT_REG_SZ, nullptr, text, &size);
-        return std::wstring(text);
-    };
     for (bool on : {false, true}) {
         if (on)
             RegSetKeyValueW(HKEY_CURRENT_USER, run, name, REG_SZ, old, sizeof old);
         Program program;
-        EXPECT_TRUE(WaitUntil([&] { return value() == (on ? L"\"" + Program::Path() + L"\"" : L""); }));
+        EXPECT_TRUE(WaitUntil([&] { return RunValue() == (on ? L"\"" + Program::Path() + L"\"" : L""); }));
         Exit(program);
     }
     RegDeleteKeyValueW(HKEY_CURRENT_USER, run, name);

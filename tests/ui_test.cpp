@@ -219,39 +219,12 @@ void Click(HWND page, int id) { SendDlgItemMessageW(page, id, BM_CLICK, 0, 0); }
 bool Checked(HWND page, int id) { return IsDlgButtonChecked(page, id) == BST_CHECKED; }
 void Press(HWND sheet, int button) { PostMessageW(sheet, PSM_PRESSBUTTON, static_cast<WPARAM>(button), 0); }
 std::string StoredText(const char *name) { return ReadStored(name).bytes.c_str(); }
-// The program's value under the user's Run key, L"" when there is none.
-std::wstring RunValue()
-{
-    wchar_t value[MAX_PATH + 3] = L"";
-    DWORD size = sizeof value;
-    RegGetValueW(HKEY_CURRENT_USER, L"" SIGN_IN_KEY_PATH, L"" SIGN_IN_VALUE, RRF_RT_REG_SZ, nullptr, value, &size);
-    return value;
-}
 std::wstring ThisProgram()
 {
     wchar_t path[MAX_PATH];
     GetModuleFileNameW(nullptr, path, MAX_PATH);
     return path;
 }
-// Waits for a message box (a dialog with a text of id 0xFFFF, unlike the sheet), returns its text,
-// with its caption when that is not the one expected, and dismisses it.
-std::string Answer(const char *caption)
-{
-    HWND box = nullptr;
-    WaitUntil([&] {
-        for (HWND at = nullptr; (at = FindWindowExW(nullptr, at, L"#32770", nullptr)) != nullptr;)
-            if (GetDlgItem(at, 0xFFFF) != nullptr)
-                return (box = at) != nullptr;
-        return false;
-    });
-    std::string text = box == nullptr ? "(no box)" : WindowText(GetDlgItem(box, 0xFFFF));
-    if (box != nullptr && WindowText(box) != caption)
-        text = "(caption " + WindowText(box) + ") " + text;
-    PostMessageW(box, WM_COMMAND, IDOK, 0);
-    WaitUntil([&] { return !IsWindow(box); });
-    return text;
-}
-
 TEST_F(Ui, TheSheetOpensCentredSyncsAndCancelWritesNothing)
 {
     const std::string server = "127.0.0.1:" + std::to_string(FixtureNumber("chrony/port"));

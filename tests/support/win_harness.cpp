@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "resources/names.h"
-#include "resources/names.h"
 #include "resources/resource.h"
 #include "tests/support/harness.h"
 
@@ -58,6 +57,30 @@ HWND WaitDialog(const char *caption, int ms)
     return found;
 }
 
+std::string Answer(const char *caption)
+{
+    HWND box = nullptr;
+    WaitUntil([&] {
+        for (HWND at = nullptr; (at = FindWindowExW(nullptr, at, L"#32770", nullptr)) != nullptr;)
+            if (GetDlgItem(at, 0xFFFF) != nullptr)
+                return (box = at) != nullptr;
+        return false;
+    });
+    std::string text = box == nullptr ? "(no box)" : WindowText(GetDlgItem(box, 0xFFFF));
+    if (box != nullptr && WindowText(box) != caption)
+        text = "(caption " + WindowText(box) + ") " + text;
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    WaitUntil([&] { return !IsWindow(box); });
+    return text;
+}
+
+std::wstring RunValue()
+{
+    wchar_t value[MAX_PATH + 3] = L"";
+    DWORD size = sizeof value;
+    RegGetValueW(HKEY_CURRENT_USER, L"" SIGN_IN_KEY_PATH, L"" SIGN_IN_VALUE, RRF_RT_REG_SZ, nullptr, value, &size);
+    return value;
+}
 namespace {
 
 // The pixels of a screen rectangle, or of an icon drawn on two backgrounds (-1 where it shows through).

@@ -17,6 +17,11 @@ void Pump(int ms);
 // not send there).
 std::string WindowText(HWND window);
 HWND FindDialog(const char *caption);
+// Waits for a message box (a dialog with a text of id 0xFFFF, unlike the sheet), returns its text,
+// with its caption when that is not the one expected, and dismisses it.
+std::string Answer(const char *caption);
+// The program's value under the user's Run key, L"" when there is none.
+std::wstring RunValue();
 HWND WaitDialog(const char *caption, int ms = 10000);
 
 // The settings key there, readable by all and writable by none (ClearStore still removes it).
