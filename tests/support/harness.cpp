@@ -20,6 +20,7 @@
 using SocketLength = int;
 const wchar_t kKeyPath[] = L"" SETTINGS_KEY_PATH;
 constexpr int kSendFlags = 0;
+#define poll WSAPoll
 #else
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -32,6 +33,7 @@ constexpr int kSendFlags = 0;
 #include "settings/store_memory.h"
 using SocketLength = socklen_t;
 constexpr int kSendFlags = MSG_NOSIGNAL;  // a client that hung up must not end the test run
+#define closesocket close
 #endif
 
 Lines LoggedLines()
@@ -159,10 +161,10 @@ void ClearStore() { RegDeleteKeyW(HKEY_CURRENT_USER, kKeyPath); }
 bool StoreExists()
 {
     HKEY key;
-    bool exists = RegOpenKeyExW(HKEY_CURRENT_USER, kKeyPath, 0, KEY_READ, &key) == ERROR_SUCCESS;
-    if (exists)
-        RegCloseKey(key);
-    return exists;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kKeyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
 }
 
 void DenyStoreWrites()
@@ -178,44 +180,13 @@ void DenyStoreWrites()
     RegCloseKey(key);
 }
 
-std::string SaveWithStoreDenied(void (*save)(), int *valuesWritten)
-{
-    ClearStore();
-    DenyStoreWrites();
-    // The save shows a message box and returns once it is dismissed: read it from another thread,
-    // whatever its caption, so that a wrong one fails the test instead of holding it.
-    std::string text;
-    std::thread reader([&] {
-        HWND box = nullptr;
-        WaitUntil([&] { return (box = FindWindowW(L"#32770", nullptr)) != nullptr && GetDlgItem(box, 0xFFFF); });
-        text = WindowText(GetDlgItem(box, 0xFFFF));  // the box's text
-        if (WindowText(box) != STORE_FAILURE_CAPTION)
-            text = "(caption " + WindowText(box) + ") " + text;
-        PostMessageW(box, WM_COMMAND, IDOK, 0);
-    });
-    save();
-    reader.join();
-    DWORD count = 0;
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kKeyPath, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-        RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr,
-                         nullptr);
-        RegCloseKey(key);
-    }
-    *valuesWritten = static_cast<int>(count);
-    ClearStore();
-    return text;
-}
-
 #else
 
 Stored ReadStored(const char *name)
 {
-    for (int i = 0; i < MemoryStore.count; i++) {
-        const MemoryValue &value = MemoryStore.values[i];
-        if (strcmp(value.name, name) == 0)
+    for (int i = 0; i < MemoryStore.count; i++)
+        if (const MemoryValue &value = MemoryStore.values[i]; strcmp(value.name, name) == 0)
             return {true, value.type == StoreType::Number, std::string(reinterpret_cast<const char *>(value.data), value.size)};
-    }
     return {false, false, {}};
 }
 
@@ -235,17 +206,6 @@ void PutStoredNumber(const char *name, int32_t value)
 void ClearStore() { MemoryStore = {}; }
 bool StoreExists() { return MemoryStore.keyExists; }
 
-std::string SaveWithStoreDenied(void (*save)(), int *valuesWritten)
-{
-    ClearStore();
-    MemoryStore.createStatus = 5;  // ERROR_ACCESS_DENIED
-    save();
-    *valuesWritten = MemoryStore.count;
-    std::string text = MemoryStore.shownText;
-    ClearStore();
-    return text;
-}
-
 #endif
 
 int32_t StoredNumber(const char *name)
@@ -261,26 +221,31 @@ void PutStoredText(const char *name, const std::string &text) { PutStored(name, 
 
 bool WaitReadable(intptr_t s, int ms)
 {
-#ifdef _WIN32
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(static_cast<SOCKET>(s), &set);
-    timeval limit = {ms / 1000, (ms % 1000) * 1000};
-    return select(0, &set, nullptr, nullptr, &limit) > 0;
-#else
-    pollfd entry = {static_cast<int>(s), POLLIN, 0};
+    pollfd entry = {static_cast<decltype(pollfd::fd)>(s), POLLIN, 0};
     return poll(&entry, 1, ms) > 0;
-#endif
 }
 
-void CloseTestSocket(intptr_t s)
+void CloseTestSocket(intptr_t s) { closesocket(s); }
+
+namespace {
+
+sockaddr_in Address(uint32_t address, int port)
 {
-#ifdef _WIN32
-    closesocket(static_cast<SOCKET>(s));
-#else
-    close(static_cast<int>(s));
-#endif
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(address);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    return a;
 }
+
+intptr_t NoDelay(intptr_t s)
+{
+    int one = 1;
+    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&one), sizeof one);
+    return s;
+}
+
+}  // namespace
 
 intptr_t OpenTestSocket(int type, uint32_t address, int port)
 {
@@ -290,15 +255,11 @@ intptr_t OpenTestSocket(int type, uint32_t address, int port)
     (void)started;
 #endif
     intptr_t s = static_cast<intptr_t>(socket(AF_INET, type, 0));
-    sockaddr_in local = {};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(address);
-    local.sin_port = htons(static_cast<uint16_t>(port));
-    if (bind(s, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0) {
-        CloseTestSocket(s);
-        return -1;
-    }
-    return s;
+    sockaddr_in local = Address(address, port);
+    if (bind(s, reinterpret_cast<sockaddr *>(&local), sizeof local) == 0)
+        return s;
+    CloseTestSocket(s);
+    return -1;
 }
 
 int LocalPort(intptr_t s)
@@ -309,29 +270,6 @@ int LocalPort(intptr_t s)
     return ntohs(local.sin_port);
 }
 
-namespace {
-
-// Connects s to 127.0.0.1:port, without waiting when blocking is false.
-void ConnectTo(intptr_t s, int port, bool blocking = true)
-{
-    int one = 1;
-    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&one), sizeof one);
-#ifdef _WIN32
-    u_long on = blocking ? 0 : 1;
-    ioctlsocket(static_cast<SOCKET>(s), FIONBIO, &on);
-#else
-    if (!blocking)
-        fcntl(static_cast<int>(s), F_SETFL, O_NONBLOCK);
-#endif
-    sockaddr_in peer = {};
-    peer.sin_family = AF_INET;
-    peer.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    peer.sin_port = htons(static_cast<uint16_t>(port));
-    connect(s, reinterpret_cast<sockaddr *>(&peer), sizeof peer);
-}
-
-}  // namespace
-
 void SleepUnless(const std::atomic<bool> &stop, int ms)
 {
     for (uint64_t until = NetClockMs() + static_cast<uint64_t>(ms); !stop && NetClockMs() < until;)
@@ -340,18 +278,21 @@ void SleepUnless(const std::atomic<bool> &stop, int ms)
 
 intptr_t AcceptClient(intptr_t listener)
 {
-    if (!WaitReadable(listener, 20))
-        return -1;
-    intptr_t client = static_cast<intptr_t>(accept(listener, nullptr, nullptr));
-    int one = 1;
-    setsockopt(client, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&one), sizeof one);
-    return client;
+    return WaitReadable(listener, 20) ? NoDelay(static_cast<intptr_t>(accept(listener, nullptr, nullptr))) : -1;
 }
 
 intptr_t ConnectToLoopback(int port, bool wait)
 {
-    intptr_t s = OpenTestSocket(SOCK_STREAM, INADDR_ANY, 0);
-    ConnectTo(s, port, wait);
+    intptr_t s = NoDelay(OpenTestSocket(SOCK_STREAM, INADDR_ANY, 0));
+#ifdef _WIN32
+    u_long on = wait ? 0 : 1;
+    ioctlsocket(static_cast<SOCKET>(s), FIONBIO, &on);
+#else
+    if (!wait)
+        fcntl(static_cast<int>(s), F_SETFL, O_NONBLOCK);
+#endif
+    sockaddr_in peer = Address(INADDR_LOOPBACK, port);
+    connect(s, reinterpret_cast<sockaddr *>(&peer), sizeof peer);
     return s;
 }
 
@@ -362,12 +303,6 @@ intptr_t ListenOnLoopback(int *port, int backlog)
     *port = LocalPort(s);
     return s;
 }
-
-FaultAction Send(std::string text) { return {FaultAction::Send, {std::move(text)}, 0}; }
-FaultAction ReadLine() { return {FaultAction::ReadLine, {}, 0}; }
-FaultAction Pause(int ms) { return {FaultAction::Pause, {}, ms}; }
-FaultAction CloseConnection() { return {FaultAction::Close, {}, 0}; }
-FaultAction Hang() { return {FaultAction::Hang, {}, 0}; }
 
 FaultAction SendSplit(const std::string &text, size_t pieceSize, int pauseMs)
 {
@@ -422,7 +357,6 @@ FaultServer::FaultServer(Script script) : script_(std::move(script)), listener_(
                 break;
             case FaultAction::Pause: SleepUnless(stop_, action.pauseMs); break;
             case FaultAction::Close: closed = true; break;
-            case FaultAction::Hang: SleepUnless(stop_, 24 * 3600 * 1000); break;
             }
         }
         // Whatever else the client sends before it hangs up completes the transcript.

@@ -48,9 +48,6 @@ void PutStoredText(const char *name, const std::string &text);
 void PutStoredNumber(const char *name, int32_t value);
 void ClearStore();
 bool StoreExists();
-// Runs save with the key there but closed to writing; what the user was told, "" when nothing.
-// The store is empty again afterwards.
-std::string SaveWithStoreDenied(void (*save)(), int *valuesWritten);
 
 // Sockets of the peers, on 127.0.0.1.
 intptr_t OpenTestSocket(int type, uint32_t address, int port);  // bound there (host order), or -1
@@ -65,24 +62,24 @@ intptr_t ConnectToLoopback(int port, bool wait = true);  // without waiting: the
 // A scripted POP3 peer: it plays its script once to the first client and keeps every byte the
 // client sent.
 struct FaultAction {
-    enum Kind { Send, ReadLine, Pause, Close, Hang } kind;
+    enum Kind { Send, ReadLine, Pause, Close } kind;
     std::vector<std::string> segments;  // Send: written one by one, pauseMs apart (TCP_NODELAY)
     int pauseMs = 0;
 };
 using Script = std::vector<FaultAction>;
-FaultAction Send(std::string text);
+inline FaultAction Send(std::string text) { return {FaultAction::Send, {std::move(text)}}; }
 FaultAction SendSplit(const std::string &text, size_t pieceSize, int pauseMs);
-FaultAction ReadLine();
-FaultAction Pause(int ms);
-FaultAction CloseConnection();
-FaultAction Hang();  // silent until the peer is stopped
+inline FaultAction ReadLine() { return {FaultAction::ReadLine}; }
+inline FaultAction Pause(int ms) { return {FaultAction::Pause, {}, ms}; }
+inline FaultAction CloseConnection() { return {FaultAction::Close}; }
+inline FaultAction Hang() { return Pause(24 * 3600 * 1000); }  // silent until the peer is stopped
 // A well-behaved session after the greeting: replies to USER and PASS (or APOP), STAT and QUIT.
 Script Pop3Session(const std::string &greeting, const std::string &statReply, bool apop = false);
 
 class FaultServer {
 public:
     explicit FaultServer(Script script);
-    ~FaultServer();  // stops at once, also in a Hang or a Pause
+    ~FaultServer();  // stops at once, also in a Pause
     int Port() const { return port_; }
     std::string Received();
     bool Accepted() const { return accepted_; }
@@ -96,4 +93,3 @@ private:
     std::string received_;
     std::thread thread_;
 };
-
