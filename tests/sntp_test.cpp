@@ -48,72 +48,53 @@ struct UdpReply {
 
 class FaultUdpServer {
 public:
-    explicit FaultUdpServer(std::vector<UdpReply> replies) : replies_(std::move(replies))
+    explicit FaultUdpServer(std::vector<UdpReply> replies)
     {
         sockets_[0] = OpenTestSocket(SOCK_DGRAM, INADDR_LOOPBACK, 0);
-        port_ = LocalPort(sockets_[0]);
         sockets_[1] = OpenTestSocket(SOCK_DGRAM, INADDR_LOOPBACK, 0);
-        sockets_[2] = OpenTestSocket(SOCK_DGRAM, 0x7F000002, port_);
-        thread_ = std::thread([this] { Serve(); });
+        sockets_[2] = OpenTestSocket(SOCK_DGRAM, 0x7F000002, LocalPort(sockets_[0]));
+        thread_ = std::thread([this, replies] {
+            while (!stop_ && !WaitReadable(sockets_[0], 20)) {
+            }
+            if (stop_)
+                return;
+            char buffer[2048];
+            sockaddr_in client = {};
+            SocketLength length = sizeof client;
+            int n = recvfrom(sockets_[0], buffer, sizeof buffer, 0, reinterpret_cast<sockaddr *>(&client), &length);
+            request_.assign(buffer, n > 0 ? static_cast<size_t>(n) : 0);
+            requestPort_ = ntohs(client.sin_port);
+            for (UdpReply reply : replies) {
+                if (reply.echo && reply.bytes.size() >= 32 && n >= 48)
+                    reply.bytes.replace(24, 8, buffer + 40, 8);
+                sendto(sockets_[reply.source], reply.bytes.data(), static_cast<int>(reply.bytes.size()), 0,
+                       reinterpret_cast<sockaddr *>(&client), sizeof client);
+                SleepUnless(stop_, 20);  // datagrams on loopback keep their order; this only spreads them out
+            }
+        });
     }
     ~FaultUdpServer()
     {
         stop_ = true;
-        thread_.join();
+        Request();
         for (intptr_t s : sockets_)
-            if (s != -1)
-                CloseTestSocket(s);
+            CloseTestSocket(s);
     }
-    std::string Server() const { return "127.0.0.1:" + std::to_string(port_); }
-    std::pair<std::string, int> Request()  // the first datagram received and its port; empty and 0 until then
+    std::string Server() const { return "127.0.0.1:" + std::to_string(LocalPort(sockets_[0])); }
+    std::pair<std::string, int> Request()  // the datagram received and its port, once all is answered
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        if (thread_.joinable())
+            thread_.join();
         return {request_, requestPort_};
     }
 
 private:
-    void Serve()
-    {
-        while (!stop_ && !WaitReadable(sockets_[0], 20)) {
-        }
-        if (stop_)
-            return;
-        char buffer[2048];
-        sockaddr_in client = {};
-        SocketLength length = sizeof client;
-        int n = recvfrom(sockets_[0], buffer, sizeof buffer, 0, reinterpret_cast<sockaddr *>(&client), &length);
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            request_.assign(buffer, n > 0 ? static_cast<size_t>(n) : 0);
-            requestPort_ = ntohs(client.sin_port);
-        }
-        for (UdpReply reply : replies_) {
-            if (reply.echo && reply.bytes.size() >= 32 && n >= 48)
-                reply.bytes.replace(24, 8, buffer + 40, 8);
-            sendto(sockets_[reply.source], reply.bytes.data(), static_cast<int>(reply.bytes.size()), 0,
-                   reinterpret_cast<sockaddr *>(&client), sizeof client);
-            SleepUnless(stop_, 20);  // datagrams on loopback keep their order; this only spreads them out
-        }
-    }
-
-    std::vector<UdpReply> replies_;
     intptr_t sockets_[3];  // in the order of UdpReply::Source
-    int port_ = 0;
     std::atomic<bool> stop_{false};
-    std::mutex mutex_;
     std::string request_;
     int requestPort_ = 0;
     std::thread thread_;
 };
-
-// A socket bound to a UDP port on every address, or -1. Another test program may hold the port for
-// a moment, so binding is tried for up to 10 s.
-intptr_t HoldUdpPort(uint16_t port)
-{
-    intptr_t s = -1;
-    WaitUntil([&] { return (s = OpenTestSocket(SOCK_DGRAM, INADDR_ANY, port)) != -1; }, 10000);
-    return s;
-}
 
 // TZ for this process's C runtime; nullptr: unset.
 void SetTimeZone(const char *tz)
@@ -222,9 +203,10 @@ protected:
 
 TEST_F(SntpTest, TheServersReplySetsTheClockAndReportsThreeLines)
 {
-    // With port 1024 taken the request leaves from another.
-    intptr_t held = HoldUdpPort(kSntpLocalPort);
-    ASSERT_NE(held, -1);
+    // With port 1024 taken the request leaves from another. (Another test program may hold it for a
+    // moment: binding is tried for up to 10 s.)
+    intptr_t held = -1;
+    ASSERT_TRUE(WaitUntil([&] { return (held = OpenTestSocket(SOCK_DGRAM, INADDR_ANY, kSntpLocalPort)) != -1; }, 10000));
     FaultUdpServer first({{UdpReply::Server, SntpReply(k2001)}});
     EXPECT_EQ(Sync(first.Server()), 0) << Report();
     EXPECT_NE(first.Request().second, kSntpLocalPort);
