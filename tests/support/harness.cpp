@@ -11,6 +11,7 @@
 #include "net/net.h"
 #include "resources/names.h"
 #include "settings/settings.h"
+#include "settings/store.h"
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -21,6 +22,8 @@ using SocketLength = int;
 const wchar_t kKeyPath[] = L"" SETTINGS_KEY_PATH;
 constexpr int kSendFlags = 0;
 #define poll WSAPoll
+const char kFixtureDrive[] = "Z:";  // the Unix file system as Wine shows it
+const Mailbox kMailbox = {"wine", "w1ne-pass"};
 #else
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -29,11 +32,12 @@ constexpr int kSendFlags = 0;
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#include "settings/store.h"
 #include "settings/store_memory.h"
 using SocketLength = socklen_t;
 constexpr int kSendFlags = MSG_NOSIGNAL;  // a client that hung up must not end the test run
 #define closesocket close
+const char kFixtureDrive[] = "";
+const Mailbox kMailbox = {"native", "n4tive-pass"};
 #endif
 
 Lines LoggedLines()
@@ -75,11 +79,7 @@ std::string Environment(const char *name, const std::string &fallback)
 
 std::string FixturePath(const std::string &relative)
 {
-#ifdef _WIN32
-    return "Z:" + Environment("POLLWICK_FIXTURES") + "/" + relative;  // the Unix file system as Wine shows it
-#else
-    return Environment("POLLWICK_FIXTURES") + "/" + relative;
-#endif
+    return kFixtureDrive + Environment("POLLWICK_FIXTURES") + "/" + relative;
 }
 
 int FixtureNumber(const std::string &relative, int index)
@@ -92,14 +92,7 @@ int FixtureNumber(const std::string &relative, int index)
     return number;
 }
 
-Mailbox TestMailbox()
-{
-#ifdef _WIN32
-    return {"wine", "w1ne-pass"};
-#else
-    return {"native", "n4tive-pass"};
-#endif
-}
+Mailbox TestMailbox() { return kMailbox; }
 
 int DovecotPort(bool implicitTls) { return FixtureNumber("dovecot/ports", implicitTls ? 1 : 0); }
 
@@ -142,18 +135,14 @@ Stored ReadStored(const char *name)
     return {true, type == REG_DWORD, std::string(reinterpret_cast<char *>(data), length)};
 }
 
-void PutStored(const char *name, const std::string &bytes)
+void Put(const char *name, StoreType type, const std::string &bytes)
 {
     std::wstring text = Wide(bytes);
-    bool isText = !bytes.empty() && bytes.back() == '\0';
-    RegSetKeyValueW(HKEY_CURRENT_USER, kKeyPath, Wide(name).c_str(), isText ? REG_SZ : REG_BINARY,
+    const DWORD kinds[] = {REG_SZ, REG_DWORD, REG_BINARY};  // in the order of StoreType
+    bool isText = type == StoreType::Text;
+    RegSetKeyValueW(HKEY_CURRENT_USER, kKeyPath, Wide(name).c_str(), kinds[static_cast<int>(type)],
                     isText ? static_cast<const void *>(text.data()) : bytes.data(),
                     static_cast<DWORD>(isText ? text.size() * 2 : bytes.size()));
-}
-
-void PutStoredNumber(const char *name, int32_t value)
-{
-    RegSetKeyValueW(HKEY_CURRENT_USER, kKeyPath, Wide(name).c_str(), REG_DWORD, &value, 4);
 }
 
 void ClearStore() { RegDeleteKeyW(HKEY_CURRENT_USER, kKeyPath); }
@@ -190,17 +179,10 @@ Stored ReadStored(const char *name)
     return {false, false, {}};
 }
 
-void PutStored(const char *name, const std::string &bytes)
+void Put(const char *name, StoreType type, const std::string &bytes)
 {
     StoreOpenForWrite();
-    StoreWrite(name, !bytes.empty() && bytes.back() == '\0' ? StoreType::Text : StoreType::Bytes, bytes.data(),
-               static_cast<uint32_t>(bytes.size()));
-}
-
-void PutStoredNumber(const char *name, int32_t value)
-{
-    StoreOpenForWrite();
-    StoreWrite(name, StoreType::Number, &value, 4);
+    StoreWrite(name, type, bytes.data(), static_cast<uint32_t>(bytes.size()));
 }
 
 void ClearStore() { MemoryStore = {}; }
@@ -217,7 +199,17 @@ int32_t StoredNumber(const char *name)
     return value;
 }
 
-void PutStoredText(const char *name, const std::string &text) { PutStored(name, std::string(text.c_str(), text.size() + 1)); }
+void PutStored(const char *name, const std::string &bytes)
+{
+    Put(name, !bytes.empty() && bytes.back() == '\0' ? StoreType::Text : StoreType::Bytes, bytes);
+}
+
+void PutStoredText(const char *name, const std::string &text) { PutStored(name, text + '\0'); }
+
+void PutStoredNumber(const char *name, int32_t value)
+{
+    Put(name, StoreType::Number, std::string(reinterpret_cast<char *>(&value), 4));
+}
 
 bool WaitReadable(intptr_t s, int ms)
 {
