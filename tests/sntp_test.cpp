@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -37,63 +38,13 @@ std::string SntpReply(uint32_t seconds, uint32_t fraction = 0, int leap = 0, int
     return bytes;
 }
 
-// A scripted SNTP peer: it takes one request and answers it with each datagram of its script,
-// from its own socket or a decoy's (127.0.0.1 at another port, 127.0.0.2 at its port). A reply
-// carries the request's transmit timestamp as its originate timestamp, unless echo is false.
+// What the scripted peer sends back: from its own socket or a decoy's (127.0.0.1 at another port,
+// 127.0.0.2 at its port); with the request's transmit timestamp as its originate timestamp, unless
+// echo is false.
 struct UdpReply {
     enum Source { Server, OtherPort, OtherAddress } source;
     std::string bytes;
     bool echo = true;
-};
-
-class FaultUdpServer {
-public:
-    explicit FaultUdpServer(std::vector<UdpReply> replies)
-    {
-        sockets_[0] = OpenTestSocket(SOCK_DGRAM, INADDR_LOOPBACK, 0);
-        sockets_[1] = OpenTestSocket(SOCK_DGRAM, INADDR_LOOPBACK, 0);
-        sockets_[2] = OpenTestSocket(SOCK_DGRAM, 0x7F000002, LocalPort(sockets_[0]));
-        thread_ = std::thread([this, replies] {
-            while (!stop_ && !WaitReadable(sockets_[0], 20)) {
-            }
-            if (stop_)
-                return;
-            char buffer[2048];
-            sockaddr_in client = {};
-            SocketLength length = sizeof client;
-            int n = recvfrom(sockets_[0], buffer, sizeof buffer, 0, reinterpret_cast<sockaddr *>(&client), &length);
-            request_.assign(buffer, n > 0 ? static_cast<size_t>(n) : 0);
-            requestPort_ = ntohs(client.sin_port);
-            for (UdpReply reply : replies) {
-                if (reply.echo && reply.bytes.size() >= 32 && n >= 48)
-                    reply.bytes.replace(24, 8, buffer + 40, 8);
-                sendto(sockets_[reply.source], reply.bytes.data(), static_cast<int>(reply.bytes.size()), 0,
-                       reinterpret_cast<sockaddr *>(&client), sizeof client);
-                SleepUnless(stop_, 20);  // datagrams on loopback keep their order; this only spreads them out
-            }
-        });
-    }
-    ~FaultUdpServer()
-    {
-        stop_ = true;
-        Request();
-        for (intptr_t s : sockets_)
-            CloseTestSocket(s);
-    }
-    std::string Server() const { return "127.0.0.1:" + std::to_string(LocalPort(sockets_[0])); }
-    std::pair<std::string, int> Request()  // the datagram received and its port, once all is answered
-    {
-        if (thread_.joinable())
-            thread_.join();
-        return {request_, requestPort_};
-    }
-
-private:
-    intptr_t sockets_[3];  // in the order of UdpReply::Source
-    std::atomic<bool> stop_{false};
-    std::string request_;
-    int requestPort_ = 0;
-    std::thread thread_;
 };
 
 // TZ for this process's C runtime; nullptr: unset.
@@ -195,6 +146,37 @@ protected:
         report_[sizeof report_ - 1] = '\0';
         return SyncClock(server.c_str(), report_);
     }
+    // Syncs with a scripted peer that takes one request and answers it with each of replies;
+    // *request gets the request and the port it came from.
+    int SyncWith(std::vector<UdpReply> replies, std::pair<std::string, int> *request = nullptr)
+    {
+        intptr_t sockets[3] = {OpenTestSocket(SOCK_DGRAM, INADDR_LOOPBACK, 0)};
+        sockets[1] = OpenTestSocket(SOCK_DGRAM, INADDR_LOOPBACK, 0);
+        sockets[2] = OpenTestSocket(SOCK_DGRAM, 0x7F000002, LocalPort(sockets[0]));
+        std::string server = "127.0.0.1:" + std::to_string(LocalPort(sockets[0]));
+        auto sync = std::async(std::launch::async, [&] { return Sync(server); });
+        while (!WaitReadable(sockets[0], 20) && sync.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+        }
+        char buffer[2048];
+        sockaddr_in client = {};
+        SocketLength length = sizeof client;
+        int n = 0;
+        if (WaitReadable(sockets[0], 0))
+            n = recvfrom(sockets[0], buffer, sizeof buffer, 0, reinterpret_cast<sockaddr *>(&client), &length);
+        for (UdpReply &reply : replies) {
+            if (reply.echo && reply.bytes.size() >= 32 && n >= 48)
+                reply.bytes.replace(24, 8, buffer + 40, 8);
+            sendto(sockets[reply.source], reply.bytes.data(), static_cast<int>(reply.bytes.size()), 0,
+                   reinterpret_cast<sockaddr *>(&client), sizeof client);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));  // loopback keeps their order anyway
+        }
+        int result = sync.get();
+        if (request != nullptr)
+            *request = {std::string(buffer, n > 0 ? static_cast<size_t>(n) : 0), ntohs(client.sin_port)};
+        for (intptr_t s : sockets)
+            CloseTestSocket(s);
+        return result;
+    }
     std::string Report() const { return report_; }
 
     char report_[kSyncReportSize];
@@ -207,21 +189,19 @@ TEST_F(SntpTest, TheServersReplySetsTheClockAndReportsThreeLines)
     // moment: binding is tried for up to 10 s.)
     intptr_t held = -1;
     ASSERT_TRUE(WaitUntil([&] { return (held = OpenTestSocket(SOCK_DGRAM, INADDR_ANY, kSntpLocalPort)) != -1; }, 10000));
-    FaultUdpServer first({{UdpReply::Server, SntpReply(k2001)}});
-    EXPECT_EQ(Sync(first.Server()), 0) << Report();
-    EXPECT_NE(first.Request().second, kSntpLocalPort);
+    std::pair<std::string, int> first, second;
+    EXPECT_EQ(SyncWith({{UdpReply::Server, SntpReply(k2001)}}, &first), 0) << Report();
+    EXPECT_NE(first.second, kSntpLocalPort);
     CloseTestSocket(held);
 
-    FaultUdpServer server({{UdpReply::Server, SntpReply(k2001)}});
     ClockTime before, after;
     ReadLocalClock(&before);
-    EXPECT_EQ(Sync(server.Server()), 0);
+    EXPECT_EQ(SyncWith({{UdpReply::Server, SntpReply(k2001)}}, &second), 0);
     ReadLocalClock(&after);
     // Only the version and mode, and an unguessable transmit timestamp, new each time, from port 1024.
-    auto [request, port] = server.Request();
-    EXPECT_EQ(request.substr(0, 40), std::string("\x0B") + std::string(39, '\0'));
-    EXPECT_NE(request.substr(40), first.Request().first.substr(40));
-    EXPECT_EQ(port, kSntpLocalPort);
+    EXPECT_EQ(second.first.substr(0, 40), std::string("\x0B") + std::string(39, '\0'));
+    EXPECT_NE(second.first.substr(40), first.first.substr(40));
+    EXPECT_EQ(second.second, kSntpLocalPort);
     // The PC's clock just before it was set, then the server's time in the zone of TZ.
     Lines lines = SplitLines(Report());
     ASSERT_EQ(lines.size(), 3u) << Report();
@@ -260,9 +240,8 @@ TEST_F(SntpTest, WhatComesBackDecidesWhatTheClockIsSetTo)
     };
     for (const auto &c : cases) {
         clockSettings.clear();
-        FaultUdpServer server(c.replies);
         uint64_t start = NetClockMs();
-        EXPECT_EQ(Sync(c.server.empty() ? server.Server() : c.server), c.set.empty() ? -1 : 0) << Report();
+        EXPECT_EQ(c.server.empty() ? SyncWith(c.replies) : Sync(c.server), c.set.empty() ? -1 : 0) << Report();
         uint64_t took = NetClockMs() - start;
         EXPECT_EQ(clockSettings, c.set.empty() ? std::vector<std::vector<int>>{} : std::vector<std::vector<int>>{c.set});
         if (c.set.empty())
@@ -288,10 +267,9 @@ TEST_F(SntpTest, ARefusedClockKeepsTheTimesAndSaysWhy)
     };
     for (const auto &c : cases) {
         SetLocalClock = c.setter;
-        FaultUdpServer server({{UdpReply::Server, SntpReply(c.seconds)}});
         ClockTime now;
         int64_t beforeMs = ReadLocalClock(&now);
-        ASSERT_EQ(Sync(server.Server()), -1) << "the clock was set: " << Report();
+        ASSERT_EQ(SyncWith({{UdpReply::Server, SntpReply(c.seconds)}}), -1) << "the clock was set: " << Report();
         int64_t afterMs = ReadLocalClock(&now);
         Lines lines = SplitLines(Report());
         ASSERT_EQ(lines.size(), 3 + c.why.size()) << Report();
