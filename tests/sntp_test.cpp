@@ -59,14 +59,6 @@ void SetTimeZone(const char *tz)
 
 std::vector<std::vector<int>> clockSettings;  // every time the exchange set the clock to
 
-uint32_t RecordClock(const ClockTime *t)
-{
-    clockSettings.push_back({t->year, t->month, t->day, t->hour, t->minute, t->second, t->milliseconds});
-    return 0;
-}
-
-uint32_t RefuseAsDenied(const ClockTime *) { return 5; }
-
 // A report's time line for t; lines of one ending sort as their times do.
 std::string TimeLine(const ClockTime &t, const std::string &ending)
 {
@@ -83,7 +75,7 @@ const std::string kTimedOut = "Error: タイムアウトしました\r\n";
 constexpr uint32_t k2001 = 3215894400u;  // 2001-11-28 00:00:00 UTC
 constexpr int64_t kNtpToUnix = 2208988800;
 
-TEST(Sntp, ServerTextSplitsAtTheFirstColonAndReadsThePortLikeAtoi)
+TEST(Sntp, ServerTextSplitsAtTheFirstColonReadsThePortLikeAtoiAndOnlyATrustworthyReplyCounts)
 {
     const struct {
         std::string text, host;
@@ -105,11 +97,8 @@ TEST(Sntp, ServerTextSplitsAtTheFirstColonAndReadsThePortLikeAtoi)
         if (c.port >= 0)
             EXPECT_TRUE(host == c.host && port == c.port) << c.text << ": " << host << " " << port;
     }
-}
-
-TEST(Sntp, OnlyATrustworthyServerReplyIsBelieved)
-{
-    const std::pair<std::string, const char *> cases[] = {
+    // Only a trustworthy server reply is believed.
+    const std::pair<std::string, const char *> replies[] = {
         {SntpReply(k2001).substr(0, 47), "Error: サーバからの応答が短すぎます\r\n"},
         {SntpReply(k2001, 0, 0, 3), "Error: サーバからの応答ではありません\r\n"},  // a client's request
         {SntpReply(k2001, 0, 0, 5), "Error: サーバからの応答ではありません\r\n"},  // broadcast
@@ -120,7 +109,7 @@ TEST(Sntp, OnlyATrustworthyServerReplyIsBelieved)
         // A leap-second warning at stratum 1; stratum 15 with an authenticator after the 48 bytes.
         {SntpReply(k2001, 0, 1, 4, 1), ""}, {SntpReply(k2001, 0, 0, 4, 15) + std::string(20, '\0'), ""},
     };
-    for (const auto &[bytes, error] : cases) {
+    for (const auto &[bytes, error] : replies) {
         const char *refused = CheckSntpReply(reinterpret_cast<const unsigned char *>(bytes.data()),
                                              static_cast<int>(bytes.size()));
         EXPECT_STREQ(refused != nullptr ? refused : "", error);
@@ -133,7 +122,10 @@ protected:
     {
         SetTimeZone("JST-9");
         clockSettings.clear();
-        SetLocalClock = RecordClock;
+        SetLocalClock = [](const ClockTime *t) -> uint32_t {
+            clockSettings.push_back({t->year, t->month, t->day, t->hour, t->minute, t->second, t->milliseconds});
+            return 0;
+        };
     }
     void TearDown() override
     {
@@ -263,7 +255,8 @@ TEST_F(SntpTest, ARefusedClockKeepsTheTimesAndSaysWhy)
         // under Wine SetLocalTime refuses a time this far from the host's with the same code.
         {platformSetter_, k2001, true,
          {kSetFailed, "時刻を変更する権限がありません（エラー 1314）\r\n", "Pollwick を管理者として実行してください\r\n"}},
-        {RefuseAsDenied, 4294967295u, false, {kSetFailed, "システムが時刻の変更を拒否しました（エラー 5）\r\n"}},
+        {[](const ClockTime *) -> uint32_t { return 5; }, 4294967295u, false,
+         {kSetFailed, "システムが時刻の変更を拒否しました（エラー 5）\r\n"}},
     };
     for (const auto &c : cases) {
         SetLocalClock = c.setter;

@@ -77,7 +77,8 @@ std::string Environment(const char *name, const std::string &fallback)
     return value != nullptr && *value != '\0' ? value : fallback;
 }
 
-std::string FixturePath(const std::string &relative)
+// Under POLLWICK_FIXTURES, as this process names it.
+static std::string FixturePath(const std::string &relative)
 {
     return kFixtureDrive + Environment("POLLWICK_FIXTURES") + "/" + relative;
 }
@@ -230,6 +231,13 @@ sockaddr_in Address(uint32_t address, int port)
     return a;
 }
 
+// In small steps, ending early once stop is set.
+void SleepUnless(const std::atomic<bool> &stop, int ms)
+{
+    for (uint64_t until = NetClockMs() + static_cast<uint64_t>(ms); !stop && NetClockMs() < until;)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
 intptr_t NoDelay(intptr_t s)
 {
     int one = 1;
@@ -260,12 +268,6 @@ int LocalPort(intptr_t s)
     SocketLength length = sizeof local;
     getsockname(s, reinterpret_cast<sockaddr *>(&local), &length);
     return ntohs(local.sin_port);
-}
-
-void SleepUnless(const std::atomic<bool> &stop, int ms)
-{
-    for (uint64_t until = NetClockMs() + static_cast<uint64_t>(ms); !stop && NetClockMs() < until;)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
 intptr_t AcceptClient(intptr_t listener)

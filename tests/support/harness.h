@@ -20,7 +20,6 @@ void UseAccount(const std::string &host, int port, const std::string &user, cons
                 bool apop = false);
 
 std::string Environment(const char *name, const std::string &fallback = "");
-std::string FixturePath(const std::string &relative);  // under POLLWICK_FIXTURES, as this process names it
 int FixtureNumber(const std::string &relative, int index = 0);  // a number in a fixture's file; 0 if none
 
 // The Dovecot fixture: plain and STLS at the first port, TLS from the connect on at the second.
@@ -53,7 +52,6 @@ bool StoreExists();
 intptr_t OpenTestSocket(int type, uint32_t address, int port);  // bound there (host order), or -1
 int LocalPort(intptr_t socket);
 bool WaitReadable(intptr_t socket, int ms);
-void SleepUnless(const std::atomic<bool> &stop, int ms);  // in small steps, ending early once stop is set
 void CloseTestSocket(intptr_t socket);
 intptr_t ListenOnLoopback(int *port, int backlog = 4);
 intptr_t AcceptClient(intptr_t listener);  // the next client within 20 ms, or -1
