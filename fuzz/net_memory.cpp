@@ -1,6 +1,7 @@
 // The socket layer replaced at link time by the in-memory peer of net_memory.h.
 #include "fuzz/net_memory.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "net/net.h"
@@ -12,21 +13,22 @@ int NetTimeoutMs = kDefaultNetTimeoutMs;
 void LoadPeer(const uint8_t *data, size_t size)
 {
     Peer = MemoryPeer();
-    size_t at = 0;
-    while (at < size) {
+    for (size_t at = 0; at < size;) {
         uint8_t length = data[at++];
-        if (length == 0 || length == 255) {
-            Peer.segments.push_back({"", length == 0 ? kNetTimedOut : kNetClosed});
-            continue;
-        }
-        size_t take = length < size - at ? length : size - at;
-        Peer.segments.push_back({std::string(reinterpret_cast<const char *>(data + at), take), 0});
+        size_t take = length == 0 || length == 255 ? 0 : std::min<size_t>(length, size - at);
+        Peer.pieces.emplace_back(std::string(reinterpret_cast<const char *>(data + at), take),
+                                 length == 0 ? kNetTimedOut : length == 255 ? kNetClosed : 0);
         at += take;
     }
 }
 
 bool NetStartup() { return true; }
 void NetCleanup() {}
+bool NetParseAddress(const char *, uint32_t *) { return false; }
+NetSocket NetOpenTcp() { return 3; }
+void NetClose(NetSocket) {}
+int NetConnect(NetSocket, uint32_t, uint16_t) { return Peer.connectFails ? kNetFailed : 0; }
+uint64_t NetClockMs() { return 1000; }  // time stands still: every wait ends by the peer's word
 
 int ResolveOnThread(const char *, uint32_t *address, int)
 {
@@ -34,9 +36,11 @@ int ResolveOnThread(const char *, uint32_t *address, int)
     return 0;
 }
 
-NetSocket NetOpenTcp() { return 3; }
-void NetClose(NetSocket) {}
-int NetConnect(NetSocket, uint32_t, uint16_t) { return Peer.connectFails ? kNetFailed : 0; }
+bool NetRandom(void *data, int size)
+{
+    memset(data, 0x5A, static_cast<size_t>(size));
+    return true;
+}
 
 int NetSend(NetSocket, const char *data, int length)
 {
@@ -48,33 +52,13 @@ int NetSend(NetSocket, const char *data, int length)
 
 int NetReceive(NetSocket, char *buffer, int capacity, int)
 {
-    if (Peer.next >= Peer.segments.size())
+    if (Peer.next >= Peer.pieces.size())
         return kNetClosed;
-    MemoryPeer::Segment &segment = Peer.segments[Peer.next];
-    if (segment.data.empty()) {
-        Peer.next++;
-        return segment.status;
-    }
-    // A segment longer than the caller's buffer is handed over in parts, as a socket would.
-    int take = static_cast<int>(segment.data.size()) < capacity ? static_cast<int>(segment.data.size()) : capacity;
-    memcpy(buffer, segment.data.data(), static_cast<size_t>(take));
-    segment.data.erase(0, static_cast<size_t>(take));
-    if (segment.data.empty())
-        Peer.next++;
-    return take;
+    // A piece longer than the caller's buffer is handed over in parts, as a socket would.
+    auto &[data, status] = Peer.pieces[Peer.next];
+    size_t take = std::min(data.size(), static_cast<size_t>(capacity));
+    memcpy(buffer, data.data(), take);
+    data.erase(0, take);
+    Peer.next += data.empty() ? 1 : 0;
+    return take > 0 ? static_cast<int>(take) : status;
 }
-
-// Time stands still: every wait ends by the peer's word, never by the clock.
-uint64_t NetClockMs() { return 1000; }
-
-bool NetRandom(void *data, int size)
-{
-    memset(data, 0x5A, static_cast<size_t>(size));
-    return true;
-}
-
-NetSocket NetOpenUdp() { return kNoSocket; }
-bool NetBind(NetSocket, uint16_t) { return false; }
-bool NetParseAddress(const char *, uint32_t *) { return false; }
-int NetSendTo(NetSocket, uint32_t, uint16_t, const char *, int) { return kNetFailed; }
-int NetReceiveFrom(NetSocket, char *, int, int, uint32_t *, uint16_t *) { return kNetFailed; }

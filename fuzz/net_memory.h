@@ -8,12 +8,7 @@
 #include <vector>
 
 struct MemoryPeer {
-    // Segments the peer delivers, one per receive: data, or a NetStatus when the segment is empty.
-    struct Segment {
-        std::string data;
-        int status;
-    };
-    std::vector<Segment> segments;
+    std::vector<std::pair<std::string, int>> pieces;  // one per receive: data, or without it a NetStatus
     size_t next = 0;
     bool connectFails = false;
     int failSendAt = -1;            // the send (counted from 0) that fails, or -1
@@ -22,6 +17,6 @@ struct MemoryPeer {
 
 extern MemoryPeer Peer;
 
-// Cuts input into segments: each starts with a length byte; 0 stands for a time-out, 255 for a
+// Cuts input into pieces: each starts with a length byte; 0 stands for a time-out, 255 for a
 // closed connection, anything else for that many data bytes (fewer at the end of the input).
 void LoadPeer(const uint8_t *data, size_t size);

@@ -3,11 +3,11 @@
 #include <cstring>
 #include <string>
 
+#include "base/log.h"
+#include "base/text.h"
 #include "fuzz/net_memory.h"
 #include "mail/pop3.h"
 #include "settings/settings.h"
-#include "base/log.h"
-#include "base/text.h"
 
 namespace {
 
@@ -15,13 +15,8 @@ const char kPassword[] = "Pw-s3cret";
 
 bool IsApopCommand(const std::string &command)
 {
-    const std::string head = "APOP fuzz ";
-    if (command.size() != head.size() + 32 + 2 || command.compare(0, head.size(), head) != 0)
-        return false;
-    for (size_t i = head.size(); i < head.size() + 32; i++)
-        if (!((command[i] >= '0' && command[i] <= '9') || (command[i] >= 'a' && command[i] <= 'f')))
-            return false;
-    return true;
+    return command.size() == 44 && command.starts_with("APOP fuzz ") && command.ends_with("\r\n") &&
+           strspn(command.c_str() + 10, "0123456789abcdef") == 32;
 }
 
 }  // namespace
@@ -30,32 +25,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size == 0)
         return 0;
-    uint8_t flags = data[0];
     LoadPeer(data + 1, size - 1);
-    Peer.connectFails = (flags & 2) != 0;
-    Peer.failSendAt = (flags >> 2 & 7) == 7 ? -1 : flags >> 2 & 7;
+    const bool apop = (data[0] & 1) != 0;
+    Peer.connectFails = (data[0] & 2) != 0;
+    Peer.failSendAt = (data[0] >> 2 & 7) == 7 ? -1 : data[0] >> 2 & 7;
 
     memset(&Settings, 0, sizeof Settings);
     CopyText(Settings.POP3, sizeof Settings.POP3, "pop.example");
     CopyText(Settings.USER, sizeof Settings.USER, "fuzz");
     CopyText(Settings.PASS, sizeof Settings.PASS, kPassword);
     Settings.PORT = 110;
-    Settings.APOP = flags & 1;
+    Settings.APOP = apop ? 1 : 0;
     InitLogRing();
 
     int count = CheckMail();
 
     // The client says only what it means to: one well-formed command per send, in order.
-    const bool apop = (flags & 1) != 0;
     const char *expected[] = {"USER fuzz\r\n", "PASS Pw-s3cret\r\n", "STAT\r\n", "QUIT\r\n"};
     size_t first = apop ? 1 : 0;
     if (Peer.sent.size() > 4 - first)
         __builtin_trap();
-    for (size_t i = 0; i < Peer.sent.size(); i++) {
-        bool fits = apop && i == 0 ? IsApopCommand(Peer.sent[i]) : Peer.sent[i] == expected[first + i];
-        if (!fits)
+    for (size_t i = 0; i < Peer.sent.size(); i++)
+        if (!(apop && i == 0 ? IsApopCommand(Peer.sent[i]) : Peer.sent[i] == expected[first + i]))
             __builtin_trap();
-    }
     // A count is only ever the outcome of a whole session that ended with QUIT.
     if (count < -1 || (count >= 0 && (Peer.sent.size() != 4 - first || Peer.sent.back() != "QUIT\r\n")))
         __builtin_trap();

@@ -9,11 +9,8 @@ from pathlib import Path
 
 ID = {name[4:]: int(number) for name, number in
       re.findall(r"#define (IDI_\w+) (\d+)", (Path(__file__).parents[1] / "resources/resource.h").read_text())}
-GLYPH = {ID[name]: glyph for names, glyph in (("PROGRAM NO_MAIL NEW_MAIL NEW_AND_OLD_MAIL OLD_MAIL", "postal"),
-         ("CHECKING_NO_MAIL CHECKING_NEW_MAIL CHECKING_NEW_AND_OLD_MAIL CHECKING_OLD_MAIL", "question"),
-         ("CHECK_FAILED", "cross")) for name in names.split()}
-LIT = {"top": {"NEW_MAIL", "NEW_AND_OLD_MAIL", "CHECKING_NEW_MAIL", "CHECKING_NEW_AND_OLD_MAIL"},
-       "bottom": {"NEW_AND_OLD_MAIL", "OLD_MAIL", "CHECKING_NEW_AND_OLD_MAIL", "CHECKING_OLD_MAIL"}}
+GLYPH = {number: "question" if name.startswith("CHECKING_") else "cross" if name == "CHECK_FAILED" else "postal"
+         for name, number in ID.items()}
 COLOURS = {"black": lambda r, g, b: max(r, g, b) < 0x40, "white": lambda r, g, b: min(r, g, b) > 0xE0,
            "red": lambda r, g, b: r > 0xC0 and max(g, b) < 0x60, "dark": lambda r, g, b: max(r, g, b) <= 0x90,
            "dark red": lambda r, g, b: 0x60 < r < 0xB0 and max(g, b) < 0x40,
@@ -27,8 +24,8 @@ BOX = [("top-left corner", "clear", 0, .08, 0, .2), ("bottom-right corner", "cle
        ("upper slot", "grey", .25, .55, .38, .43), ("lower slot", "grey", .25, .55, .82, .87)]
 FRONT = [("left margin", "clear", 0, .04, 0, 1), ("right margin", "clear", .96, 1, 0, 1),
          ("face", "red", .13, .28, .3, .7), ("face", "red", .72, .87, .3, .7)]
-SLOTS = [(slot, area, {ID[name] for name in LIT[slot]}) for slot, area in (("top", (.3, .7, .14, .23)),
-                                                                           ("bottom", (.3, .7, .77, .86)))]
+SLOTS = [(slot, area, {ID[name] for name in ID if word in name})  # lit for new mail, for acknowledged mail
+         for slot, area, word in (("top", (.3, .7, .14, .23), "NEW"), ("bottom", (.3, .7, .77, .86), "OLD"))]
 
 
 def resources(pe):

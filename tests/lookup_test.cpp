@@ -61,8 +61,7 @@ TEST(Lookup, ANameThatNeverResolvesEndsAtTheBoundAndLeavesNoThreadBehind)
     uint64_t start = NetClockMs();
     EXPECT_EQ(CheckMail(), -1);
     uint64_t took = NetClockMs() - start;
-    EXPECT_GE(took, 380u);
-    EXPECT_LT(took, 1500u);
+    EXPECT_TRUE(took >= 380 && took < 1500) << took;
     EXPECT_EQ(LoggedLines().back(), "[system] Error: mail.pollwick.invalidの名前解決がタイムアウトしました\r\n");
 #ifdef _WIN32
     EXPECT_TRUE(WinSockStarted()) << "the check ended WinSock under its lookup";

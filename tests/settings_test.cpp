@@ -7,12 +7,14 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include "resources/names.h"
+#else
+#include "settings/store_memory.h"
 #endif
 
-#include "resources/names.h"
-#include "settings/settings.h"
 #include "base/log.h"
 #include "base/text.h"
+#include "settings/settings.h"
 #include "tests/support/harness.h"
 
 namespace {
@@ -27,36 +29,7 @@ protected:
     void TearDown() override { ClearStore(); }
 };
 
-TEST_F(SettingsTest, EachGroupWritesItsOwnValuesAtFullWidth)
-{
-    const std::pair<void (*)(), std::string> groups[] = {
-        // The password goes with PENC and EPAS, whichever group writes one of them.
-        {SaveBasicSettings, "POP3 USER PASS TIME PENC EPAS "},
-        {SaveDetailSettings, "PASS EXEC PARA PORT APOP STCH DCHK DMAL ALLM OLDM TLSM PENC EPAS "},
-        {SaveNtpSettings, "NTPS "},
-        {SaveAllSettings, "POP3 USER PASS EXEC PARA PORT TIME APOP STCH DCHK DMAL ALLM OLDM NTPS TLSM PENC EPAS "},
-    };
-    // Texts at their field's whole width, an empty one too; numbers in four bytes.
-    const std::pair<const char *, std::string> values[] = {
-        {"POP3", "T256"}, {"USER", "T64"}, {"PASS", "T64"}, {"EXEC", "T260"}, {"PARA", "T256"}, {"PORT", "N4"},
-        {"TIME", "N4"},   {"APOP", "N4"},  {"STCH", "N4"},  {"DCHK", "N4"},   {"DMAL", "N4"},   {"ALLM", "N4"},
-        {"OLDM", "N4"},   {"NTPS", "T256"}, {"TLSM", "N4"}, {"PENC", "N4"}, {"EPAS", "T0"}};
-    for (const auto &[save, names] : groups) {
-        ClearStore();
-        save();
-        std::string written;
-        for (const auto &[name, form] : values) {
-            Stored stored = ReadStored(name);
-            if (!stored.present)
-                continue;
-            written += name + std::string(" ");
-            EXPECT_EQ((stored.number ? "N" : "T") + std::to_string(stored.bytes.size()), form) << name;
-        }
-        EXPECT_EQ(written, names);
-    }
-}
-
-TEST_F(SettingsTest, EveryValueComesBackAsItWasSaved)
+TEST_F(SettingsTest, EachGroupWritesItsOwnValuesAtFullWidthAndEveryValueComesBack)
 {
     LoadSettings();
     EXPECT_FALSE(StoreExists()) << "loading created the key";
@@ -67,12 +40,31 @@ TEST_F(SettingsTest, EveryValueComesBackAsItWasSaved)
     Settings.TIME = 0;
     Settings.PORT = 65536 + 110;
     Settings.TLSM = 2;
+    // Texts at their field's whole width, an empty one too; numbers in four bytes. The password
+    // goes with PENC and EPAS, whichever group writes one of them.
+    const std::pair<void (*)(), std::string> groups[] = {
+        {SaveBasicSettings, "POP3 T256 USER T64 PASS T64 TIME N4 PENC N4 EPAS T0 "},
+        {SaveDetailSettings, "PASS T64 EXEC T260 PARA T256 PORT N4 APOP N4 STCH N4 DCHK N4 DMAL N4 ALLM N4 OLDM N4 "
+                             "TLSM N4 PENC N4 NTFY N4 EPAS T0 "},
+        {SaveNtpSettings, "NTPS T256 "},
+        {SaveAllSettings, "POP3 T256 USER T64 PASS T64 EXEC T260 PARA T256 PORT N4 TIME N4 APOP N4 STCH N4 DCHK N4 "
+                          "DMAL N4 ALLM N4 OLDM N4 NTPS T256 TLSM N4 PENC N4 NTFY N4 EPAS T0 "},
+    };
+    for (const auto &[save, expected] : groups) {
+        ClearStore();
+        save();
+        std::string written;
+        for (const char *name : {"POP3", "USER", "PASS", "EXEC", "PARA", "PORT", "TIME", "APOP", "STCH", "DCHK", "DMAL",
+                                 "ALLM", "OLDM", "NTPS", "TLSM", "PENC", "NTFY", "EPAS"})
+            if (Stored stored = ReadStored(name); stored.present)
+                written += name + std::string(stored.number ? " N" : " T") + std::to_string(stored.bytes.size()) + " ";
+        EXPECT_EQ(written, expected);
+    }
+    EXPECT_EQ(ReadStored("PORT").bytes, std::string("\x6e\0\1\0", 4));
     SettingsRecord saved = Settings;
-    SaveAllSettings();
     ResetSettings();
     LoadSettings();
     EXPECT_EQ(memcmp(&saved, &Settings, sizeof Settings), 0);
-    EXPECT_EQ(ReadStored("PORT").bytes, std::string("\x6e\0\1\0", 4));
 }
 
 TEST_F(SettingsTest, OddStoredValuesNeverOverrunOrMixWithAField)
@@ -108,38 +100,30 @@ TEST_F(SettingsTest, ThePasswordIsStoredProtectedWhenAskedAndNothingOfAnOldOneSt
     SaveDetailSettings();
     EXPECT_EQ(ReadStored("PASS").bytes, std::string(64, '\0'));
     std::string sealed = ReadStored("EPAS").bytes;
-    EXPECT_GT(sealed.size(), 2u);
-    EXPECT_EQ(sealed.find("xy"), std::string::npos);
+    EXPECT_TRUE(sealed.size() > 2 && sealed.find("xy") == std::string::npos);
     ResetSettings();
     LoadSettings();
     EXPECT_STREQ(Settings.PASS, "xy");
-    // Bytes that cannot be read here (another user, another machine): no password, and a word why.
-    PutStored("EPAS", sealed.substr(0, sealed.size() / 2));
-    InitLogRing();
-    ResetSettings();
-    LoadSettings();
-    EXPECT_STREQ(Settings.PASS, "");
-    EXPECT_EQ(LoggedLines(), Lines{"[system] Error: 保存されたパスワードを復号できません。パスワードをもう一度設定してください\r\n"});
     // Turned off again: the password is back in PASS, EPAS empty.
-    CopyText(Settings.PASS, sizeof Settings.PASS, "xy");
     Settings.PENC = 0;
     SaveAllSettings();
     EXPECT_EQ(ReadStored("PASS").bytes, "xy" + std::string(62, '\0'));
     EXPECT_EQ(ReadStored("EPAS").bytes, "");
 }
 
-TEST_F(SettingsTest, AKeyThatCannotBeWrittenIsReportedAndNothingIsWritten)
+#ifndef _WIN32
+// Under Wine the same refusal is met where the user meets it: at the program's exit.
+TEST_F(SettingsTest, AKeyThatCannotBeCreatedIsReportedAndNothingIsWritten)
 {
     for (void (*save)() : {SaveAllSettings, SaveNtpSettings}) {
-        int written = -1;
-        EXPECT_EQ(SaveWithStoreDenied(save, &written), "エラーコード:5");
-        EXPECT_EQ(written, 0);
+        ClearStore();
+        MemoryStore.createStatus = 5;  // ERROR_ACCESS_DENIED
+        save();
+        EXPECT_STREQ(MemoryStore.shownText, "エラーコード:5");
+        EXPECT_EQ(MemoryStore.count, 0);
     }
-    SaveNtpSettings();
-    EXPECT_TRUE(ReadStored("NTPS").present);
 }
-
-#ifdef _WIN32
+#else
 // Another program may store a text with a character the program cannot keep: taken changed, it
 // would be another name or password. The field keeps its default, and the log says which value.
 TEST_F(SettingsTest, AStoredTextWithACharacterTheProgramCannotKeepIsNotTaken)

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -37,83 +38,14 @@ std::string SntpReply(uint32_t seconds, uint32_t fraction = 0, int leap = 0, int
     return bytes;
 }
 
-// A scripted SNTP peer: it takes one request and answers it with each datagram of its script,
-// from its own socket or a decoy's (127.0.0.1 at another port, 127.0.0.2 at its port). A reply
-// carries the request's transmit timestamp as its originate timestamp, unless echo is false.
+// What the scripted peer sends back: from its own socket or a decoy's (127.0.0.1 at another port,
+// 127.0.0.2 at its port); with the request's transmit timestamp as its originate timestamp, unless
+// echo is false.
 struct UdpReply {
     enum Source { Server, OtherPort, OtherAddress } source;
     std::string bytes;
     bool echo = true;
 };
-
-class FaultUdpServer {
-public:
-    explicit FaultUdpServer(std::vector<UdpReply> replies) : replies_(std::move(replies))
-    {
-        sockets_[0] = OpenTestSocket(SOCK_DGRAM, INADDR_LOOPBACK, 0);
-        port_ = LocalPort(sockets_[0]);
-        sockets_[1] = OpenTestSocket(SOCK_DGRAM, INADDR_LOOPBACK, 0);
-        sockets_[2] = OpenTestSocket(SOCK_DGRAM, 0x7F000002, port_);
-        thread_ = std::thread([this] { Serve(); });
-    }
-    ~FaultUdpServer()
-    {
-        stop_ = true;
-        thread_.join();
-        for (intptr_t s : sockets_)
-            if (s != -1)
-                CloseTestSocket(s);
-    }
-    std::string Server() const { return "127.0.0.1:" + std::to_string(port_); }
-    std::pair<std::string, int> Request()  // the first datagram received and its port; empty and 0 until then
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return {request_, requestPort_};
-    }
-
-private:
-    void Serve()
-    {
-        while (!stop_ && !WaitReadable(sockets_[0], 20)) {
-        }
-        if (stop_)
-            return;
-        char buffer[2048];
-        sockaddr_in client = {};
-        SocketLength length = sizeof client;
-        int n = recvfrom(sockets_[0], buffer, sizeof buffer, 0, reinterpret_cast<sockaddr *>(&client), &length);
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            request_.assign(buffer, n > 0 ? static_cast<size_t>(n) : 0);
-            requestPort_ = ntohs(client.sin_port);
-        }
-        for (UdpReply reply : replies_) {
-            if (reply.echo && reply.bytes.size() >= 32 && n >= 48)
-                reply.bytes.replace(24, 8, buffer + 40, 8);
-            sendto(sockets_[reply.source], reply.bytes.data(), static_cast<int>(reply.bytes.size()), 0,
-                   reinterpret_cast<sockaddr *>(&client), sizeof client);
-            SleepUnless(stop_, 20);  // datagrams on loopback keep their order; this only spreads them out
-        }
-    }
-
-    std::vector<UdpReply> replies_;
-    intptr_t sockets_[3];  // in the order of UdpReply::Source
-    int port_ = 0;
-    std::atomic<bool> stop_{false};
-    std::mutex mutex_;
-    std::string request_;
-    int requestPort_ = 0;
-    std::thread thread_;
-};
-
-// A socket bound to a UDP port on every address, or -1. Another test program may hold the port for
-// a moment, so binding is tried for up to 10 s.
-intptr_t HoldUdpPort(uint16_t port)
-{
-    intptr_t s = -1;
-    WaitUntil([&] { return (s = OpenTestSocket(SOCK_DGRAM, INADDR_ANY, port)) != -1; }, 10000);
-    return s;
-}
 
 // TZ for this process's C runtime; nullptr: unset.
 void SetTimeZone(const char *tz)
@@ -126,14 +58,6 @@ void SetTimeZone(const char *tz)
 }
 
 std::vector<std::vector<int>> clockSettings;  // every time the exchange set the clock to
-
-uint32_t RecordClock(const ClockTime *t)
-{
-    clockSettings.push_back({t->year, t->month, t->day, t->hour, t->minute, t->second, t->milliseconds});
-    return 0;
-}
-
-uint32_t RefuseAsDenied(const ClockTime *) { return 5; }
 
 // A report's time line for t; lines of one ending sort as their times do.
 std::string TimeLine(const ClockTime &t, const std::string &ending)
@@ -151,7 +75,7 @@ const std::string kTimedOut = "Error: タイムアウトしました\r\n";
 constexpr uint32_t k2001 = 3215894400u;  // 2001-11-28 00:00:00 UTC
 constexpr int64_t kNtpToUnix = 2208988800;
 
-TEST(Sntp, ServerTextSplitsAtTheFirstColonAndReadsThePortLikeAtoi)
+TEST(Sntp, ServerTextSplitsAtTheFirstColonReadsThePortLikeAtoiAndOnlyATrustworthyReplyCounts)
 {
     const struct {
         std::string text, host;
@@ -173,11 +97,8 @@ TEST(Sntp, ServerTextSplitsAtTheFirstColonAndReadsThePortLikeAtoi)
         if (c.port >= 0)
             EXPECT_TRUE(host == c.host && port == c.port) << c.text << ": " << host << " " << port;
     }
-}
-
-TEST(Sntp, OnlyATrustworthyServerReplyIsBelieved)
-{
-    const std::pair<std::string, const char *> cases[] = {
+    // Only a trustworthy server reply is believed.
+    const std::pair<std::string, const char *> replies[] = {
         {SntpReply(k2001).substr(0, 47), "Error: サーバからの応答が短すぎます\r\n"},
         {SntpReply(k2001, 0, 0, 3), "Error: サーバからの応答ではありません\r\n"},  // a client's request
         {SntpReply(k2001, 0, 0, 5), "Error: サーバからの応答ではありません\r\n"},  // broadcast
@@ -188,7 +109,7 @@ TEST(Sntp, OnlyATrustworthyServerReplyIsBelieved)
         // A leap-second warning at stratum 1; stratum 15 with an authenticator after the 48 bytes.
         {SntpReply(k2001, 0, 1, 4, 1), ""}, {SntpReply(k2001, 0, 0, 4, 15) + std::string(20, '\0'), ""},
     };
-    for (const auto &[bytes, error] : cases) {
+    for (const auto &[bytes, error] : replies) {
         const char *refused = CheckSntpReply(reinterpret_cast<const unsigned char *>(bytes.data()),
                                              static_cast<int>(bytes.size()));
         EXPECT_STREQ(refused != nullptr ? refused : "", error);
@@ -201,7 +122,10 @@ protected:
     {
         SetTimeZone("JST-9");
         clockSettings.clear();
-        SetLocalClock = RecordClock;
+        SetLocalClock = [](const ClockTime *t) -> uint32_t {
+            clockSettings.push_back({t->year, t->month, t->day, t->hour, t->minute, t->second, t->milliseconds});
+            return 0;
+        };
     }
     void TearDown() override
     {
@@ -214,6 +138,37 @@ protected:
         report_[sizeof report_ - 1] = '\0';
         return SyncClock(server.c_str(), report_);
     }
+    // Syncs with a scripted peer that takes one request and answers it with each of replies;
+    // *request gets the request and the port it came from.
+    int SyncWith(std::vector<UdpReply> replies, std::pair<std::string, int> *request = nullptr)
+    {
+        intptr_t sockets[3] = {OpenTestSocket(SOCK_DGRAM, INADDR_LOOPBACK, 0)};
+        sockets[1] = OpenTestSocket(SOCK_DGRAM, INADDR_LOOPBACK, 0);
+        sockets[2] = OpenTestSocket(SOCK_DGRAM, 0x7F000002, LocalPort(sockets[0]));
+        std::string server = "127.0.0.1:" + std::to_string(LocalPort(sockets[0]));
+        auto sync = std::async(std::launch::async, [&] { return Sync(server); });
+        while (!WaitReadable(sockets[0], 20) && sync.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+        }
+        char buffer[2048];
+        sockaddr_in client = {};
+        SocketLength length = sizeof client;
+        int n = 0;
+        if (WaitReadable(sockets[0], 0))
+            n = recvfrom(sockets[0], buffer, sizeof buffer, 0, reinterpret_cast<sockaddr *>(&client), &length);
+        for (UdpReply &reply : replies) {
+            if (reply.echo && reply.bytes.size() >= 32 && n >= 48)
+                reply.bytes.replace(24, 8, buffer + 40, 8);
+            sendto(sockets[reply.source], reply.bytes.data(), static_cast<int>(reply.bytes.size()), 0,
+                   reinterpret_cast<sockaddr *>(&client), sizeof client);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));  // loopback keeps their order anyway
+        }
+        int result = sync.get();
+        if (request != nullptr)
+            *request = {std::string(buffer, n > 0 ? static_cast<size_t>(n) : 0), ntohs(client.sin_port)};
+        for (intptr_t s : sockets)
+            CloseTestSocket(s);
+        return result;
+    }
     std::string Report() const { return report_; }
 
     char report_[kSyncReportSize];
@@ -222,24 +177,23 @@ protected:
 
 TEST_F(SntpTest, TheServersReplySetsTheClockAndReportsThreeLines)
 {
-    // With port 1024 taken the request leaves from another.
-    intptr_t held = HoldUdpPort(kSntpLocalPort);
-    ASSERT_NE(held, -1);
-    FaultUdpServer first({{UdpReply::Server, SntpReply(k2001)}});
-    EXPECT_EQ(Sync(first.Server()), 0) << Report();
-    EXPECT_NE(first.Request().second, kSntpLocalPort);
+    // With port 1024 taken the request leaves from another. (Another test program may hold it for a
+    // moment: binding is tried for up to 10 s.)
+    intptr_t held = -1;
+    ASSERT_TRUE(WaitUntil([&] { return (held = OpenTestSocket(SOCK_DGRAM, INADDR_ANY, kSntpLocalPort)) != -1; }, 10000));
+    std::pair<std::string, int> first, second;
+    EXPECT_EQ(SyncWith({{UdpReply::Server, SntpReply(k2001)}}, &first), 0) << Report();
+    EXPECT_NE(first.second, kSntpLocalPort);
     CloseTestSocket(held);
 
-    FaultUdpServer server({{UdpReply::Server, SntpReply(k2001)}});
     ClockTime before, after;
     ReadLocalClock(&before);
-    EXPECT_EQ(Sync(server.Server()), 0);
+    EXPECT_EQ(SyncWith({{UdpReply::Server, SntpReply(k2001)}}, &second), 0);
     ReadLocalClock(&after);
     // Only the version and mode, and an unguessable transmit timestamp, new each time, from port 1024.
-    auto [request, port] = server.Request();
-    EXPECT_EQ(request.substr(0, 40), std::string("\x0B") + std::string(39, '\0'));
-    EXPECT_NE(request.substr(40), first.Request().first.substr(40));
-    EXPECT_EQ(port, kSntpLocalPort);
+    EXPECT_EQ(second.first.substr(0, 40), std::string("\x0B") + std::string(39, '\0'));
+    EXPECT_NE(second.first.substr(40), first.first.substr(40));
+    EXPECT_EQ(second.second, kSntpLocalPort);
     // The PC's clock just before it was set, then the server's time in the zone of TZ.
     Lines lines = SplitLines(Report());
     ASSERT_EQ(lines.size(), 3u) << Report();
@@ -278,9 +232,8 @@ TEST_F(SntpTest, WhatComesBackDecidesWhatTheClockIsSetTo)
     };
     for (const auto &c : cases) {
         clockSettings.clear();
-        FaultUdpServer server(c.replies);
         uint64_t start = NetClockMs();
-        EXPECT_EQ(Sync(c.server.empty() ? server.Server() : c.server), c.set.empty() ? -1 : 0) << Report();
+        EXPECT_EQ(c.server.empty() ? SyncWith(c.replies) : Sync(c.server), c.set.empty() ? -1 : 0) << Report();
         uint64_t took = NetClockMs() - start;
         EXPECT_EQ(clockSettings, c.set.empty() ? std::vector<std::vector<int>>{} : std::vector<std::vector<int>>{c.set});
         if (c.set.empty())
@@ -302,14 +255,14 @@ TEST_F(SntpTest, ARefusedClockKeepsTheTimesAndSaysWhy)
         // under Wine SetLocalTime refuses a time this far from the host's with the same code.
         {platformSetter_, k2001, true,
          {kSetFailed, "時刻を変更する権限がありません（エラー 1314）\r\n", "Pollwick を管理者として実行してください\r\n"}},
-        {RefuseAsDenied, 4294967295u, false, {kSetFailed, "システムが時刻の変更を拒否しました（エラー 5）\r\n"}},
+        {[](const ClockTime *) -> uint32_t { return 5; }, 4294967295u, false,
+         {kSetFailed, "システムが時刻の変更を拒否しました（エラー 5）\r\n"}},
     };
     for (const auto &c : cases) {
         SetLocalClock = c.setter;
-        FaultUdpServer server({{UdpReply::Server, SntpReply(c.seconds)}});
         ClockTime now;
         int64_t beforeMs = ReadLocalClock(&now);
-        ASSERT_EQ(Sync(server.Server()), -1) << "the clock was set: " << Report();
+        ASSERT_EQ(SyncWith({{UdpReply::Server, SntpReply(c.seconds)}}), -1) << "the clock was set: " << Report();
         int64_t afterMs = ReadLocalClock(&now);
         Lines lines = SplitLines(Report());
         ASSERT_EQ(lines.size(), 3 + c.why.size()) << Report();

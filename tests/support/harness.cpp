@@ -11,6 +11,7 @@
 #include "net/net.h"
 #include "resources/names.h"
 #include "settings/settings.h"
+#include "settings/store.h"
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -20,6 +21,9 @@
 using SocketLength = int;
 const wchar_t kKeyPath[] = L"" SETTINGS_KEY_PATH;
 constexpr int kSendFlags = 0;
+#define poll WSAPoll
+const char kFixtureDrive[] = "Z:";  // the Unix file system as Wine shows it
+const Mailbox kMailbox = {"wine", "w1ne-pass"};
 #else
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -28,10 +32,12 @@ constexpr int kSendFlags = 0;
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#include "settings/store.h"
 #include "settings/store_memory.h"
 using SocketLength = socklen_t;
 constexpr int kSendFlags = MSG_NOSIGNAL;  // a client that hung up must not end the test run
+#define closesocket close
+const char kFixtureDrive[] = "";
+const Mailbox kMailbox = {"native", "n4tive-pass"};
 #endif
 
 Lines LoggedLines()
@@ -71,13 +77,10 @@ std::string Environment(const char *name, const std::string &fallback)
     return value != nullptr && *value != '\0' ? value : fallback;
 }
 
-std::string FixturePath(const std::string &relative)
+// Under POLLWICK_FIXTURES, as this process names it.
+static std::string FixturePath(const std::string &relative)
 {
-#ifdef _WIN32
-    return "Z:" + Environment("POLLWICK_FIXTURES") + "/" + relative;  // the Unix file system as Wine shows it
-#else
-    return Environment("POLLWICK_FIXTURES") + "/" + relative;
-#endif
+    return kFixtureDrive + Environment("POLLWICK_FIXTURES") + "/" + relative;
 }
 
 int FixtureNumber(const std::string &relative, int index)
@@ -90,14 +93,7 @@ int FixtureNumber(const std::string &relative, int index)
     return number;
 }
 
-Mailbox TestMailbox()
-{
-#ifdef _WIN32
-    return {"wine", "w1ne-pass"};
-#else
-    return {"native", "n4tive-pass"};
-#endif
-}
+Mailbox TestMailbox() { return kMailbox; }
 
 int DovecotPort(bool implicitTls) { return FixtureNumber("dovecot/ports", implicitTls ? 1 : 0); }
 
@@ -140,18 +136,14 @@ Stored ReadStored(const char *name)
     return {true, type == REG_DWORD, std::string(reinterpret_cast<char *>(data), length)};
 }
 
-void PutStored(const char *name, const std::string &bytes)
+void Put(const char *name, StoreType type, const std::string &bytes)
 {
     std::wstring text = Wide(bytes);
-    bool isText = !bytes.empty() && bytes.back() == '\0';
-    RegSetKeyValueW(HKEY_CURRENT_USER, kKeyPath, Wide(name).c_str(), isText ? REG_SZ : REG_BINARY,
+    const DWORD kinds[] = {REG_SZ, REG_DWORD, REG_BINARY};  // in the order of StoreType
+    bool isText = type == StoreType::Text;
+    RegSetKeyValueW(HKEY_CURRENT_USER, kKeyPath, Wide(name).c_str(), kinds[static_cast<int>(type)],
                     isText ? static_cast<const void *>(text.data()) : bytes.data(),
                     static_cast<DWORD>(isText ? text.size() * 2 : bytes.size()));
-}
-
-void PutStoredNumber(const char *name, int32_t value)
-{
-    RegSetKeyValueW(HKEY_CURRENT_USER, kKeyPath, Wide(name).c_str(), REG_DWORD, &value, 4);
 }
 
 void ClearStore() { RegDeleteKeyW(HKEY_CURRENT_USER, kKeyPath); }
@@ -159,10 +151,10 @@ void ClearStore() { RegDeleteKeyW(HKEY_CURRENT_USER, kKeyPath); }
 bool StoreExists()
 {
     HKEY key;
-    bool exists = RegOpenKeyExW(HKEY_CURRENT_USER, kKeyPath, 0, KEY_READ, &key) == ERROR_SUCCESS;
-    if (exists)
-        RegCloseKey(key);
-    return exists;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kKeyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
 }
 
 void DenyStoreWrites()
@@ -178,73 +170,24 @@ void DenyStoreWrites()
     RegCloseKey(key);
 }
 
-std::string SaveWithStoreDenied(void (*save)(), int *valuesWritten)
-{
-    ClearStore();
-    DenyStoreWrites();
-    // The save shows a message box and returns once it is dismissed: read it from another thread,
-    // whatever its caption, so that a wrong one fails the test instead of holding it.
-    std::string text;
-    std::thread reader([&] {
-        HWND box = nullptr;
-        WaitUntil([&] { return (box = FindWindowW(L"#32770", nullptr)) != nullptr && GetDlgItem(box, 0xFFFF); });
-        text = WindowText(GetDlgItem(box, 0xFFFF));  // the box's text
-        if (WindowText(box) != STORE_FAILURE_CAPTION)
-            text = "(caption " + WindowText(box) + ") " + text;
-        PostMessageW(box, WM_COMMAND, IDOK, 0);
-    });
-    save();
-    reader.join();
-    DWORD count = 0;
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kKeyPath, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-        RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr,
-                         nullptr);
-        RegCloseKey(key);
-    }
-    *valuesWritten = static_cast<int>(count);
-    ClearStore();
-    return text;
-}
-
 #else
 
 Stored ReadStored(const char *name)
 {
-    for (int i = 0; i < MemoryStore.count; i++) {
-        const MemoryValue &value = MemoryStore.values[i];
-        if (strcmp(value.name, name) == 0)
+    for (int i = 0; i < MemoryStore.count; i++)
+        if (const MemoryValue &value = MemoryStore.values[i]; strcmp(value.name, name) == 0)
             return {true, value.type == StoreType::Number, std::string(reinterpret_cast<const char *>(value.data), value.size)};
-    }
     return {false, false, {}};
 }
 
-void PutStored(const char *name, const std::string &bytes)
+void Put(const char *name, StoreType type, const std::string &bytes)
 {
     StoreOpenForWrite();
-    StoreWrite(name, !bytes.empty() && bytes.back() == '\0' ? StoreType::Text : StoreType::Bytes, bytes.data(),
-               static_cast<uint32_t>(bytes.size()));
-}
-
-void PutStoredNumber(const char *name, int32_t value)
-{
-    StoreOpenForWrite();
-    StoreWrite(name, StoreType::Number, &value, 4);
+    StoreWrite(name, type, bytes.data(), static_cast<uint32_t>(bytes.size()));
 }
 
 void ClearStore() { MemoryStore = {}; }
 bool StoreExists() { return MemoryStore.keyExists; }
-
-std::string SaveWithStoreDenied(void (*save)(), int *valuesWritten)
-{
-    ClearStore();
-    MemoryStore.createStatus = 5;  // ERROR_ACCESS_DENIED
-    save();
-    *valuesWritten = MemoryStore.count;
-    std::string text = MemoryStore.shownText;
-    ClearStore();
-    return text;
-}
 
 #endif
 
@@ -257,30 +200,52 @@ int32_t StoredNumber(const char *name)
     return value;
 }
 
-void PutStoredText(const char *name, const std::string &text) { PutStored(name, std::string(text.c_str(), text.size() + 1)); }
+void PutStored(const char *name, const std::string &bytes)
+{
+    Put(name, !bytes.empty() && bytes.back() == '\0' ? StoreType::Text : StoreType::Bytes, bytes);
+}
+
+void PutStoredText(const char *name, const std::string &text) { PutStored(name, text + '\0'); }
+
+void PutStoredNumber(const char *name, int32_t value)
+{
+    Put(name, StoreType::Number, std::string(reinterpret_cast<char *>(&value), 4));
+}
 
 bool WaitReadable(intptr_t s, int ms)
 {
-#ifdef _WIN32
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(static_cast<SOCKET>(s), &set);
-    timeval limit = {ms / 1000, (ms % 1000) * 1000};
-    return select(0, &set, nullptr, nullptr, &limit) > 0;
-#else
-    pollfd entry = {static_cast<int>(s), POLLIN, 0};
+    pollfd entry = {static_cast<decltype(pollfd::fd)>(s), POLLIN, 0};
     return poll(&entry, 1, ms) > 0;
-#endif
 }
 
-void CloseTestSocket(intptr_t s)
+void CloseTestSocket(intptr_t s) { closesocket(s); }
+
+namespace {
+
+sockaddr_in Address(uint32_t address, int port)
 {
-#ifdef _WIN32
-    closesocket(static_cast<SOCKET>(s));
-#else
-    close(static_cast<int>(s));
-#endif
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(address);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    return a;
 }
+
+// In small steps, ending early once stop is set.
+void SleepUnless(const std::atomic<bool> &stop, int ms)
+{
+    for (uint64_t until = NetClockMs() + static_cast<uint64_t>(ms); !stop && NetClockMs() < until;)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
+intptr_t NoDelay(intptr_t s)
+{
+    int one = 1;
+    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&one), sizeof one);
+    return s;
+}
+
+}  // namespace
 
 intptr_t OpenTestSocket(int type, uint32_t address, int port)
 {
@@ -290,15 +255,11 @@ intptr_t OpenTestSocket(int type, uint32_t address, int port)
     (void)started;
 #endif
     intptr_t s = static_cast<intptr_t>(socket(AF_INET, type, 0));
-    sockaddr_in local = {};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(address);
-    local.sin_port = htons(static_cast<uint16_t>(port));
-    if (bind(s, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0) {
-        CloseTestSocket(s);
-        return -1;
-    }
-    return s;
+    sockaddr_in local = Address(address, port);
+    if (bind(s, reinterpret_cast<sockaddr *>(&local), sizeof local) == 0)
+        return s;
+    CloseTestSocket(s);
+    return -1;
 }
 
 int LocalPort(intptr_t s)
@@ -309,49 +270,23 @@ int LocalPort(intptr_t s)
     return ntohs(local.sin_port);
 }
 
-namespace {
-
-// Connects s to 127.0.0.1:port, without waiting when blocking is false.
-void ConnectTo(intptr_t s, int port, bool blocking = true)
-{
-    int one = 1;
-    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&one), sizeof one);
-#ifdef _WIN32
-    u_long on = blocking ? 0 : 1;
-    ioctlsocket(static_cast<SOCKET>(s), FIONBIO, &on);
-#else
-    if (!blocking)
-        fcntl(static_cast<int>(s), F_SETFL, O_NONBLOCK);
-#endif
-    sockaddr_in peer = {};
-    peer.sin_family = AF_INET;
-    peer.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    peer.sin_port = htons(static_cast<uint16_t>(port));
-    connect(s, reinterpret_cast<sockaddr *>(&peer), sizeof peer);
-}
-
-}  // namespace
-
-void SleepUnless(const std::atomic<bool> &stop, int ms)
-{
-    for (uint64_t until = NetClockMs() + static_cast<uint64_t>(ms); !stop && NetClockMs() < until;)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-}
-
 intptr_t AcceptClient(intptr_t listener)
 {
-    if (!WaitReadable(listener, 20))
-        return -1;
-    intptr_t client = static_cast<intptr_t>(accept(listener, nullptr, nullptr));
-    int one = 1;
-    setsockopt(client, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&one), sizeof one);
-    return client;
+    return WaitReadable(listener, 20) ? NoDelay(static_cast<intptr_t>(accept(listener, nullptr, nullptr))) : -1;
 }
 
 intptr_t ConnectToLoopback(int port, bool wait)
 {
-    intptr_t s = OpenTestSocket(SOCK_STREAM, INADDR_ANY, 0);
-    ConnectTo(s, port, wait);
+    intptr_t s = NoDelay(OpenTestSocket(SOCK_STREAM, INADDR_ANY, 0));
+#ifdef _WIN32
+    u_long on = wait ? 0 : 1;
+    ioctlsocket(static_cast<SOCKET>(s), FIONBIO, &on);
+#else
+    if (!wait)
+        fcntl(static_cast<int>(s), F_SETFL, O_NONBLOCK);
+#endif
+    sockaddr_in peer = Address(INADDR_LOOPBACK, port);
+    connect(s, reinterpret_cast<sockaddr *>(&peer), sizeof peer);
     return s;
 }
 
@@ -362,12 +297,6 @@ intptr_t ListenOnLoopback(int *port, int backlog)
     *port = LocalPort(s);
     return s;
 }
-
-FaultAction Send(std::string text) { return {FaultAction::Send, {std::move(text)}, 0}; }
-FaultAction ReadLine() { return {FaultAction::ReadLine, {}, 0}; }
-FaultAction Pause(int ms) { return {FaultAction::Pause, {}, ms}; }
-FaultAction CloseConnection() { return {FaultAction::Close, {}, 0}; }
-FaultAction Hang() { return {FaultAction::Hang, {}, 0}; }
 
 FaultAction SendSplit(const std::string &text, size_t pieceSize, int pauseMs)
 {
@@ -422,7 +351,6 @@ FaultServer::FaultServer(Script script) : script_(std::move(script)), listener_(
                 break;
             case FaultAction::Pause: SleepUnless(stop_, action.pauseMs); break;
             case FaultAction::Close: closed = true; break;
-            case FaultAction::Hang: SleepUnless(stop_, 24 * 3600 * 1000); break;
             }
         }
         // Whatever else the client sends before it hangs up completes the transcript.

@@ -20,7 +20,6 @@ void UseAccount(const std::string &host, int port, const std::string &user, cons
                 bool apop = false);
 
 std::string Environment(const char *name, const std::string &fallback = "");
-std::string FixturePath(const std::string &relative);  // under POLLWICK_FIXTURES, as this process names it
 int FixtureNumber(const std::string &relative, int index = 0);  // a number in a fixture's file; 0 if none
 
 // The Dovecot fixture: plain and STLS at the first port, TLS from the connect on at the second.
@@ -48,15 +47,11 @@ void PutStoredText(const char *name, const std::string &text);
 void PutStoredNumber(const char *name, int32_t value);
 void ClearStore();
 bool StoreExists();
-// Runs save with the key there but closed to writing; what the user was told, "" when nothing.
-// The store is empty again afterwards.
-std::string SaveWithStoreDenied(void (*save)(), int *valuesWritten);
 
 // Sockets of the peers, on 127.0.0.1.
 intptr_t OpenTestSocket(int type, uint32_t address, int port);  // bound there (host order), or -1
 int LocalPort(intptr_t socket);
 bool WaitReadable(intptr_t socket, int ms);
-void SleepUnless(const std::atomic<bool> &stop, int ms);  // in small steps, ending early once stop is set
 void CloseTestSocket(intptr_t socket);
 intptr_t ListenOnLoopback(int *port, int backlog = 4);
 intptr_t AcceptClient(intptr_t listener);  // the next client within 20 ms, or -1
@@ -65,24 +60,24 @@ intptr_t ConnectToLoopback(int port, bool wait = true);  // without waiting: the
 // A scripted POP3 peer: it plays its script once to the first client and keeps every byte the
 // client sent.
 struct FaultAction {
-    enum Kind { Send, ReadLine, Pause, Close, Hang } kind;
+    enum Kind { Send, ReadLine, Pause, Close } kind;
     std::vector<std::string> segments;  // Send: written one by one, pauseMs apart (TCP_NODELAY)
     int pauseMs = 0;
 };
 using Script = std::vector<FaultAction>;
-FaultAction Send(std::string text);
+inline FaultAction Send(std::string text) { return {FaultAction::Send, {std::move(text)}}; }
 FaultAction SendSplit(const std::string &text, size_t pieceSize, int pauseMs);
-FaultAction ReadLine();
-FaultAction Pause(int ms);
-FaultAction CloseConnection();
-FaultAction Hang();  // silent until the peer is stopped
+inline FaultAction ReadLine() { return {FaultAction::ReadLine}; }
+inline FaultAction Pause(int ms) { return {FaultAction::Pause, {}, ms}; }
+inline FaultAction CloseConnection() { return {FaultAction::Close}; }
+inline FaultAction Hang() { return Pause(24 * 3600 * 1000); }  // silent until the peer is stopped
 // A well-behaved session after the greeting: replies to USER and PASS (or APOP), STAT and QUIT.
 Script Pop3Session(const std::string &greeting, const std::string &statReply, bool apop = false);
 
 class FaultServer {
 public:
     explicit FaultServer(Script script);
-    ~FaultServer();  // stops at once, also in a Hang or a Pause
+    ~FaultServer();  // stops at once, also in a Pause
     int Port() const { return port_; }
     std::string Received();
     bool Accepted() const { return accepted_; }
@@ -96,4 +91,3 @@ private:
     std::string received_;
     std::thread thread_;
 };
-
