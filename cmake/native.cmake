@@ -34,4 +34,3 @@ if(POLLWICK_WINDOWS)
   add_custom_target(docs COMMAND ${PROJECT_SOURCE_DIR}/scripts/screenshots.sh ${CMAKE_BINARY_DIR} DEPENDS windows
                     USES_TERMINAL)
 endif()
-include(cmake/fuzz.cmake)

@@ -1,5 +1,4 @@
-# The portable part of the product, free of platform calls: one list for the program, the tests
-# and the fuzz targets.
+# The portable part of the product, free of platform calls: one list for the program and the tests.
 set(POLLWICK_PORTABLE_SOURCES
   base/text.cpp
   base/log.cpp

@@ -9,7 +9,6 @@ packages=(
   wine wine32:i386 xvfb xdotool x11-utils imagemagick
   locales fonts-ipafont-gothic fonts-wine
   dovecot-pop3d chrony python3 openssl
-  clang libclang-rt-14-dev
 )
 # For the benchmark (bench/run.sh) only: the peers it compares with, the delay line and the packet
 # capture that times every client.

@@ -108,24 +108,13 @@ TEST_F(EndToEnd, TheTimerCountsMinutesFromStartAndAfterEachCheck)
     }
     EXPECT_EQ(StoredNumber("ALLM"), 3);
     EXPECT_EQ(StoredNumber("OLDM"), 0);
-
-    // Without the start-up check nothing runs before the interval; the stored counts bring back
-    // their picture. An interval the timer cannot hold is brought into range.
-    PutStoredNumber("STCH", 0);
-    PutStoredNumber("TIME", 99999);
-    {
-        Program program;
-        EXPECT_EQ(ShownPictureSettled(IDI_NEW_MAIL), IDI_NEW_MAIL);
-        Sleep(2000);
-        EXPECT_EQ(program.Count(Connect()), 0u);
-        Exit(program);
-    }
-    EXPECT_EQ(StoredNumber("TIME"), 35791);
 }
 
+// Without the start-up check nothing runs before the interval (here one the timer cannot hold,
+// brought into range); the stored counts bring back their picture.
 TEST_F(EndToEnd, ClicksOnTheIconAcknowledgeAndCheckOrStartTheMailer)
 {
-    StoreAccount(3, false);
+    StoreAccount(3, false, 99999);
     PutStoredNumber("ALLM", 3);
     {
         Program program;
@@ -136,7 +125,7 @@ TEST_F(EndToEnd, ClicksOnTheIconAcknowledgeAndCheckOrStartTheMailer)
         EXPECT_EQ(ShownPictureSettled(IDI_OLD_MAIL), IDI_OLD_MAIL);
         Sleep(1000);  // not part of a double click
         Click(icon, 2);  // DCHK is set by default
-        EXPECT_TRUE(program.WaitForLog("分後に再接続します"));
+        EXPECT_TRUE(program.WaitForLog("35791 分後に再接続します"));
         EXPECT_EQ(program.Count(Connect()), 1u);
         EXPECT_EQ(ShownPictureSettled(IDI_OLD_MAIL), IDI_OLD_MAIL);  // the same three, all seen
         // A click on the new-mail notification, as the shell tells of it, does the same.
@@ -145,6 +134,7 @@ TEST_F(EndToEnd, ClicksOnTheIconAcknowledgeAndCheckOrStartTheMailer)
         Exit(program);
     }
     EXPECT_EQ(StoredNumber("OLDM"), 3);
+    EXPECT_EQ(StoredNumber("TIME"), 35791);
     EXPECT_FALSE(MailerRan());
 
     PutStoredNumber("DCHK", 0);
@@ -254,21 +244,12 @@ TEST_F(EndToEnd, ANewShellGetsTheIconBackAndWakingUpChecksAtOnce)
     program.Send(WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC);
     ASSERT_TRUE(program.WaitForLog("[system]  5 分後に再接続します...\r\n"));
     EXPECT_EQ(program.Count(Connect()), 1u);
-    // Not while the settings sheet is open: closing it arms the interval anyway.
-    program.Command(IDM_SETTINGS);
-    HWND sheet = WaitDialog(SHEET_CAPTION);
-    ASSERT_NE(sheet, nullptr);
-    program.Send(WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC);
-    Sleep(2000);
-    PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
-    EXPECT_TRUE(program.WaitForLog("[system] 設定終了： 5 分後に再接続します...\r\n"));
-    EXPECT_EQ(program.Count(Connect()), 1u);
     Exit(program);
 }
 
 // Whatever code page the system has for programs that are not Unicode: a name stored as Windows
-// stores any text (UTF-16) goes to the server as the program's bytes, what the server says shows
-// in the log window and the notification as it was sent, and the exit stores it back unchanged.
+// stores any text (UTF-16) goes to the server as the program's bytes, and the exit stores it back
+// unchanged. (What the program shows is read back in every locale by the suite of its windows.)
 TEST_F(EndToEnd, TextsOnTheWireOnScreenAndInTheKeyOnEveryCodePage)
 {
     FaultServer server(Pop3Session("+OK ようこそ <1.2@x>\r\n", "+OK 2 20\r\n"));
@@ -280,10 +261,6 @@ TEST_F(EndToEnd, TextsOnTheWireOnScreenAndInTheKeyOnEveryCodePage)
     Program program;
     ASSERT_TRUE(program.WaitForLog("分後に再接続します"));
     EXPECT_EQ(server.Received(), "USER 山田ソ\r\nPASS パス\r\nSTAT\r\nQUIT\r\n");
-    EXPECT_NE(program.Log().find("[recv] +OK ようこそ <1.2@x>\r\n"), std::string::npos) << program.Log();
-    std::string note;
-    EXPECT_TRUE(WaitUntil([&] { return !(note = BalloonText()).empty(); }, 8000)) << "no notification";
-    EXPECT_EQ(note, "新着メールが 2 件あります（全 2 件）");
     Exit(program);
     EXPECT_EQ(ReadStored("USER").bytes.c_str(), std::string("山田ソ"));
 }

@@ -270,11 +270,6 @@ int LocalPort(intptr_t s)
     return ntohs(local.sin_port);
 }
 
-intptr_t AcceptClient(intptr_t listener)
-{
-    return WaitReadable(listener, 20) ? NoDelay(static_cast<intptr_t>(accept(listener, nullptr, nullptr))) : -1;
-}
-
 intptr_t ConnectToLoopback(int port, bool wait)
 {
     intptr_t s = NoDelay(OpenTestSocket(SOCK_STREAM, INADDR_ANY, 0));
@@ -296,6 +291,11 @@ intptr_t ListenOnLoopback(int *port, int backlog)
     listen(s, backlog);
     *port = LocalPort(s);
     return s;
+}
+
+intptr_t AcceptClient(intptr_t listener)
+{
+    return WaitReadable(listener, 20) ? NoDelay(static_cast<intptr_t>(accept(listener, nullptr, nullptr))) : -1;
 }
 
 FaultAction SendSplit(const std::string &text, size_t pieceSize, int pauseMs)

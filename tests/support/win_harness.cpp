@@ -26,19 +26,6 @@ std::string Narrow(const wchar_t *text, int length)
     return narrow;
 }
 
-void Pump(int ms)
-{
-    DWORD end = GetTickCount() + static_cast<DWORD>(ms);
-    MSG message;
-    do {
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
-        }
-        Sleep(10);
-    } while (GetTickCount() < end);
-}
-
 std::string WindowText(HWND window)
 {
     static wchar_t text[81920];
@@ -156,22 +143,12 @@ int ShownPicture(POINT *centre, int *count)
     return first;
 }
 
-namespace {
-BOOL CALLBACK MatchBalloon(HWND window, LPARAM data)
-{
-    char name[32];
-    GetClassNameA(window, name, sizeof name);
-    if (strcmp(name, "tooltips_class32") == 0 && IsWindowVisible(window) && (GetWindowLongA(window, GWL_STYLE) & 0x40))
-        *reinterpret_cast<HWND *>(data) = window;  // TTS_BALLOON
-    return TRUE;
-}
-}  // namespace
-
 std::string BalloonText()
 {
-    HWND balloon = nullptr;
-    EnumWindows(MatchBalloon, reinterpret_cast<LPARAM>(&balloon));
-    return balloon != nullptr ? WindowText(balloon) : "";
+    for (HWND tip = nullptr; (tip = FindWindowExW(nullptr, tip, L"tooltips_class32", nullptr)) != nullptr;)
+        if (IsWindowVisible(tip) && (GetWindowLongW(tip, GWL_STYLE) & 0x40))  // TTS_BALLOON
+            return WindowText(tip);
+    return "";
 }
 
 int ShownPictureSettled(int expected)
@@ -181,35 +158,14 @@ int ShownPictureSettled(int expected)
     return shown;
 }
 
-namespace {
-
-struct Search {
-    DWORD pid;
-    const char *className, *caption;
-    HWND found;
-};
-
-BOOL CALLBACK Match(HWND window, LPARAM data)
+static HWND FindProcessWindow(DWORD pid, const char *className, const char *caption)
 {
-    auto *s = reinterpret_cast<Search *>(data);
-    DWORD pid;
-    wchar_t name[64], caption[64];
-    GetWindowThreadProcessId(window, &pid);
-    GetClassNameW(window, name, 64);
-    GetWindowTextW(window, caption, 64);
-    if (pid == s->pid && Narrow(name) == s->className && Narrow(caption) == s->caption)
-        s->found = window;
-    return TRUE;
+    HWND window = nullptr;
+    for (DWORD owner = 0; owner != pid && (window = FindWindowExW(nullptr, window, Wide(className).c_str(),
+                                                                 Wide(caption).c_str())) != nullptr;)
+        GetWindowThreadProcessId(window, &owner);
+    return window;
 }
-
-HWND FindProcessWindow(DWORD pid, const char *className, const char *caption)
-{
-    Search search = {pid, className, caption, nullptr};
-    EnumWindows(Match, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-}  // namespace
 
 std::wstring Program::Path()
 {

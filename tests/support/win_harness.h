@@ -11,8 +11,6 @@
 std::wstring Wide(const std::string &text);
 std::string Narrow(const wchar_t *text, int length = -1);
 
-// Runs this thread's message loop for about ms milliseconds.
-void Pump(int ms);
 // A window's text, also another process's, read in UTF-16 (WM_GETTEXT, which GetWindowText does
 // not send there).
 std::string WindowText(HWND window);
