@@ -135,7 +135,7 @@ fault second-program-refused shell/main.cpp '    if (RegisterMainWindowClass(ins
 # The code page at the platform's edge
 fault wide-system-code-page base/wide_win32.cpp 'constexpr UINT kCodePage = 932;' 'constexpr UINT kCodePage = CP_ACP;'
 fault wide-best-fit base/wide_win32.cpp 'WideCharToMultiByte(kCodePage, WC_NO_BEST_FIT_CHARS,' 'WideCharToMultiByte(kCodePage, 0,'
-fault wide-foreign-field-taken settings/sheet.cpp '        if (GetItemText(page, named.edit, text, sizeof text) != Narrowed::Foreign)' '        if (true)'
+fault wide-foreign-field-taken settings/sheet.cpp '        if (GetItemText(page, named.edit, text, sizeof text) != Narrowed::Foreign)' '        if (GetItemText(page, named.edit, text, sizeof text) != Narrowed::Foreign || true)'
 fault wide-foreign-stored-taken settings/store_win32.cpp '    if (bytes < 0)
         return kStoreForeignText;' '    if (bytes < 0)
         return kStoreAbsent;'
