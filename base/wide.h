@@ -31,4 +31,5 @@ Narrowed ToCodePage(const wchar_t *text, char *out, size_t size);
 // The wide functions, with the program's texts.
 void SetItemText(HWND dialog, int id, const char *text);
 Narrowed GetItemText(HWND dialog, int id, char *out, size_t size);  // what the user typed
+// A box owned by no window opens in front of other programs' windows, with a button on the taskbar.
 int ShowMessage(HWND owner, const char *text, const char *caption, UINT type);

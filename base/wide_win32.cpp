@@ -79,5 +79,5 @@ int ShowMessage(HWND owner, const char *text, const char *caption, UINT type)
     wchar_t wideCaption[80];
     ToWide(text, wideText, kLongestText);
     ToWide(caption, wideCaption, 80);
-    return MessageBoxW(owner, wideText, wideCaption, type);
+    return MessageBoxW(owner, wideText, wideCaption, owner == nullptr ? type | MB_SETFOREGROUND | MB_TASKMODAL : type);
 }

@@ -148,7 +148,7 @@ fault desktop-reload-rebuilds-tooltip shell/tray.cpp '    icon->hIcon = LoadTray
 fault desktop-sheet-not-forward settings/sheet.cpp '    if (sheetWindow != nullptr)
         SetForegroundWindow(sheetWindow);' ''
 fault desktop-sheet-no-taskbar-button settings/sheet.cpp ' | WS_EX_APPWINDOW);' ');'
-fault desktop-box-owned-by-hidden-window shell/main.cpp '    ShowMessage(nullptr, text, caption, MB_OK | MB_SETFOREGROUND | MB_TASKMODAL);' '    ShowMessage(MainWindow, text, caption, MB_OK);'
+fault desktop-box-owned-by-hidden-window shell/main.cpp '    ShowMessage(nullptr, "Pollwick Version "' '    ShowMessage(MainWindow, "Pollwick Version "'
 fault desktop-resume-not-retried shell/main.cpp '    checkAfterResume = false;
     if (RunCheckCycle(window, &TrayIcon) < 0 && afterResume' '    checkAfterResume = false;
     if (RunCheckCycle(window, &TrayIcon) < 0 && afterResume && false'

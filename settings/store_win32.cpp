@@ -79,11 +79,7 @@ void StoreWrite(const char *name, StoreType type, const void *data, uint32_t siz
 
 void StoreClose() { RegCloseKey(openKey); }
 
-// Owned by no window, as before: it opens in front, with a button on the taskbar.
-void ReportStoreFailure(const char *text)
-{
-    ShowMessage(nullptr, text, STORE_FAILURE_CAPTION, MB_SETFOREGROUND | MB_TASKMODAL);
-}
+void ReportStoreFailure(const char *text) { ShowMessage(nullptr, text, STORE_FAILURE_CAPTION, 0); }
 
 // Windows' data protection for the current user (crypt32, which the TLS check loads anyway); it
 // never shows a window of its own.

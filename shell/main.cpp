@@ -102,16 +102,11 @@ void OpenSettings(HWND window)
     Settings.SheetOpen = 0;
 }
 
-// The program's own message boxes. Owned by no window, they have a button on the taskbar, and they
-// open in front: the main window, which could own them, is never shown.
-void ShowProgramMessage(const char *text, const char *caption)
-{
-    ShowMessage(nullptr, text, caption, MB_OK | MB_SETFOREGROUND | MB_TASKMODAL);
-}
-
+// The program's own message boxes are owned by no window: the main window, which could own them,
+// is never shown.
 void ShowVersion()
 {
-    ShowProgramMessage("Pollwick Version " POLLWICK_VERSION "\n" POLLWICK_COPYRIGHT, VERSION_BOX_CAPTION);
+    ShowMessage(nullptr, "Pollwick Version " POLLWICK_VERSION "\n" POLLWICK_COPYRIGHT, VERSION_BOX_CAPTION, MB_OK);
 }
 
 void OnCreate(HWND window)
@@ -130,7 +125,7 @@ void OnCreate(HWND window)
     if (!TrayIconShown)
         SetTimer(window, ID_ICONTIMER, kIconRetryMs, nullptr);
     if (!AccountComplete()) {
-        ShowProgramMessage("POP3の設定を行ってください。", PROMPT_BOX_CAPTION);
+        ShowMessage(nullptr, "POP3の設定を行ってください。", PROMPT_BOX_CAPTION, MB_OK);
         Settings.SheetOpen = 1;
         ShowSettingsSheet(window);
         Settings.SheetOpen = 0;
