@@ -493,8 +493,8 @@ def report(results, rss, load, args, stripped):
     lines = ['Span: from the client\'s first SYN to the first segment of the server\'s reply to QUIT, per TCP '
              'connection, captured on the host\'s end of the veth pair (tcpdump). "own time": the client\'s '
              'share of the span, from the last segment of each reply to its next command. '
-             f'pollwick.exe: checks {args.warmup + 1} to {args.warmup + args.rounds} of one running program per delay, '
-             'each posted by the probe.', '',
+             f'pollwick.exe (the {args.arch} build): checks {args.warmup + 1} to {args.warmup + args.rounds} of one '
+             'running program per delay, each posted by the probe.', '',
              '| RTT (ms) | connect (ms) | client | login | median span (ms) | round trips | own time (ms) | runs | failed |',
              '|---:|---:|---|---|---:|---:|---:|---:|---:|']
     for k in keys:
@@ -566,7 +566,9 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('--source', required=True)
     parser.add_argument('--work', required=True, help='the Wine prefixes live here; the capture is kept here')
-    parser.add_argument('--pollwick', required=True, help='pollwick.exe')
+    parser.add_argument('--pollwick', required=True, help='pollwick.exe as it runs here')
+    parser.add_argument('--arch', default='i686', help='which Windows build --pollwick is')
+    parser.add_argument('--shipped', help='the 32-bit pollwick.exe we ship, whose size is reported (default: --pollwick)')
     parser.add_argument('--baseline', help='an earlier pollwick.exe, timed beside it in the same rounds')
     parser.add_argument('--probe', required=True, help='probe.exe')
     parser.add_argument('--minimal', required=True, help='the minimal client (bench/minimal.py)')
@@ -580,7 +582,7 @@ def main():
     args.delays = [int(d) for d in args.delays.split(',')]
     stripped_path = os.path.join(args.work, 'pollwick-stripped.exe')
     stripped = None
-    if run('i686-w64-mingw32-strip', '-o', stripped_path, args.pollwick, check=False).returncode == 0:
+    if run('i686-w64-mingw32-strip', '-o', stripped_path, args.shipped or args.pollwick, check=False).returncode == 0:
         stripped = os.path.getsize(stripped_path)
     bench = Bench(args)
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))

@@ -155,6 +155,11 @@ fault desktop-resume-not-retried shell/main.cpp '    checkAfterResume = false;
 fault desktop-resume-retries-any-failure shell/main.cpp ' && afterResume && LastCheckFailedOnNetwork() &&' ' && afterResume &&'
 fault desktop-sign-in-not-kept-current shell/main.cpp '    KeepSignInCurrent();' ''
 fault desktop-sign-in-box-ignored settings/sheet.cpp '        SetStartAtSignIn(IsChecked(page, IDC_SIGNIN) != 0);' ''
+# The build and what a Windows user downloads (the manifest one shows only in the x86_64 runs)
+fault release-link-time cmake/windows.cmake 'add_link_options(-Wl,--no-insert-timestamp)' ''
+fault release-strip-time cmake/windows.cmake 'env SOURCE_DATE_EPOCH=0 ${CMAKE_STRIP}' 'env ${CMAKE_STRIP}'
+fault release-zip-build-time cmake/pack_release.py 'stamp = time.gmtime(max(int(epoch or 0), 315532800))[:6]' 'stamp = time.localtime()[:6]'
+fault manifest-32-bit-only resources/pollwick.manifest 'processorArchitecture="*" publicKeyToken' 'processorArchitecture="x86" publicKeyToken'
 
 want=" $* "
 caught=0 survived=0 broken=0

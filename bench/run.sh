@@ -13,13 +13,16 @@ work=$build/bench
 mkdir -p "$work"
 
 POLLWICK_BENCH=1 bash "$top/scripts/setup.sh"
+. "$top/scripts/wine-env.sh"  # Wine, and which build of the program runs here ($windows_build)
 gcc -O2 -Wall -Wextra -Werror -o "$work/delay" "$top/bench/delay.c" -lnetfilter_queue
-# Only the two programs it runs, once the Windows sub-build exists; the whole of it otherwise.
-if [ -f "$build/windows/CMakeCache.txt" ]; then
-  cmake --build "$build/windows" --target pollwick probe >/dev/null
+# Only the programs it runs (and the one we ship, whose size it reports), once the Windows
+# sub-builds exist; all of them otherwise.
+if [ -f "$build/$windows_build/CMakeCache.txt" ] && [ -f "$build/windows/CMakeCache.txt" ]; then
+  cmake --build "$build/$windows_build" --target pollwick probe >/dev/null
+  cmake --build "$build/windows" --target pollwick >/dev/null
 else
   [ -f "$build/CMakeCache.txt" ] || cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build "$build" --target windows >/dev/null
+  cmake --build "$build" --target windows $([ "$windows_build" = windows ] || echo "$windows_build") >/dev/null
 fi
 
 cleanup() {
@@ -36,9 +39,8 @@ prefixes="userpass apop"
 case " $* " in *" --baseline "*) prefixes="$prefixes before-userpass before-apop" ;; esac
 for login in $prefixes; do
   export WINEPREFIX=$work/prefix-$login
-  . "$top/scripts/wine-env.sh"
   [ -f "$WINEPREFIX/system.reg" ] || echo "bench: making the Wine prefix $WINEPREFIX (about 15 s)"
-  wine_prefix_setup
+  wine_prefix_setup --throwaway
   # A warm Wine server for the run, outside any pipe; stopped again at the end. (bench.py starts
   # the program and the probe at once: without a running server the probe was seen to hang.)
   wineserver -p </dev/null >/dev/null 2>&1
@@ -46,6 +48,7 @@ for login in $prefixes; do
 done
 unset WINEPREFIX  # each pollwick.exe gets its own from bench/bench.py; nothing else runs in one
 
-python3 "$top/bench/bench.py" --source "$top" --work "$work" --pollwick "$build/windows/pollwick.exe" \
-  --probe "$build/windows/probe.exe" --minimal "$top/bench/minimal.py" --delay "$work/delay" \
+python3 "$top/bench/bench.py" --source "$top" --work "$work" --pollwick "$build/$windows_build/pollwick.exe" \
+  --arch "$POLLWICK_WINDOWS_ARCH" --shipped "$build/windows/pollwick.exe" \
+  --probe "$build/$windows_build/probe.exe" --minimal "$top/bench/minimal.py" --delay "$work/delay" \
   --out "$work/results.md" "$@"

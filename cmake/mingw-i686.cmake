@@ -1,11 +1,3 @@
-# Cross-compiling for 32-bit Windows with mingw-w64 (POSIX threads runtime, linked statically).
-set(CMAKE_SYSTEM_NAME Windows)
+# 32-bit Windows: the program we ship.
 set(CMAKE_SYSTEM_PROCESSOR i686)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_STRIP i686-w64-mingw32-strip)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw.cmake)

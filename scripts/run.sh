@@ -18,12 +18,16 @@ if [ -z "${POLLWICK_RUN_SET_UP:-}" ]; then
   bash "$top/scripts/setup.sh"
   [ "$had_locale" = 1 ] || POLLWICK_RUN_SET_UP=1 exec bash "$top/scripts/run.sh" "$@"
 fi
-# Only what runs here: the program and its remote control, in the tree the tests cross-build in.
-cmake -S "$top" -B "$build/windows" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" \
+# Wine, and which build of the program it runs here (the 32-bit one we ship wherever this machine
+# runs 32-bit code); it stops here, saying why, when Wine cannot start.
+. "$top/scripts/wine-env.sh"
+echo "run: the $POLLWICK_WINDOWS_ARCH build of Pollwick under Wine"
+# Only what runs: the program and its remote control, in the tree the tests cross-build in.
+cmake -S "$top" -B "$build/$windows_build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-$POLLWICK_WINDOWS_ARCH.cmake" \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build/windows" -j "$(nproc)" --target pollwick probe
-exe=$build/windows/pollwick.exe
-probe=$build/windows/probe.exe
+cmake --build "$build/$windows_build" -j "$(nproc)" --target pollwick probe
+exe=$build/$windows_build/pollwick.exe
+probe=$build/$windows_build/probe.exe
 work=$build/demo
 mkdir -p "$work"
 started_x=0
@@ -48,7 +52,6 @@ fi
 
 if [ "$demo" = 1 ]; then
   export WINEPREFIX=$work/prefix
-  . "$top/scripts/wine-env.sh"
   port=41140
   bash "$top/scripts/dovecot.sh" start "$work/dovecot" "$port"
   for i in 1 2 3; do
@@ -56,7 +59,7 @@ if [ "$demo" = 1 ]; then
       > "$work/dovecot/home/demo/Maildir/new/1765000000.M$i.demo"
   done
   [ -d "$WINEPREFIX" ] || echo "run: making a throwaway Wine prefix in $WINEPREFIX (about 15 s)"
-  wine_prefix_setup
+  wine_prefix_setup --throwaway
   key="HKCU\\$(pollwick_name SETTINGS_KEY_PATH)"
   wine reg delete "$key" /f >/dev/null 2>&1 || true
   wine reg add "$key" /v POP3 /d 127.0.0.1 /f >/dev/null 2>&1
@@ -68,7 +71,6 @@ if [ "$demo" = 1 ]; then
   echo "run: demo mailbox demo/demo on 127.0.0.1:$port with 3 messages"
 else
   export WINEPREFIX=${WINEPREFIX:-$HOME/.local/share/pollwick/wineprefix}
-  . "$top/scripts/wine-env.sh"
   if [ ! -d "$WINEPREFIX" ]; then
     echo "run: making your Wine prefix in $WINEPREFIX (about 15 s)"
     mkdir -p "$(dirname "$WINEPREFIX")"

@@ -8,14 +8,15 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$top/build}" && pwd)
 work=$build/docs-shots
-exe=$build/windows/pollwick.exe
-probe() { wine "$build/windows/probe.exe" "$@"; }
 mkdir -p "$work"
 # The program's texts need code page 932, which Wine takes from this locale (wine-env.sh sets it).
 if ! locale -a 2>/dev/null | grep -i '^ja_JP\.utf-\?8$' >/dev/null; then
   echo "screenshots: the ja_JP.UTF-8 locale is missing: scripts/setup.sh generates it" >&2
   exit 1
 fi
+. "$top/scripts/wine-env.sh"  # Wine, and the build of the program that runs here ($windows_build)
+exe=$build/$windows_build/pollwick.exe
+probe() { wine "$build/$windows_build/probe.exe" "$@"; }
 
 cleanup() {
   probe exit >/dev/null 2>&1 || true
@@ -28,8 +29,7 @@ trap cleanup EXIT
 bash "$top/scripts/xvfb.sh" start "$work/xvfb"
 export DISPLAY=":$(head -n1 "$work/xvfb/display")"
 export WINEPREFIX=$work/prefix
-. "$top/scripts/wine-env.sh"
-wine_prefix_setup
+wine_prefix_setup --throwaway
 port=41150
 bash "$top/scripts/dovecot.sh" start "$work/dovecot" "$port"
 for i in 1 2 3; do

@@ -3,13 +3,22 @@
 # Safe to run again: it only installs what is missing.
 set -euo pipefail
 
+top=$(cd "$(dirname "$0")/.." && pwd)
+arch=$(bash "$top/scripts/windows-arch.sh")
+# The program we ship is built everywhere; Wine and the tests' build follow what runs here:
+# 32-bit Wine (an i386 package) where this machine runs 32-bit code, wine64 and a 64-bit
+# cross-compiler where it runs 64-bit code only.
 packages=(
   cmake make g++ googletest
   g++-mingw-w64-i686-posix mingw-w64-tools
-  wine wine32:i386 xvfb xdotool x11-utils imagemagick
+  wine xvfb xdotool x11-utils imagemagick
   locales fonts-ipafont-gothic fonts-wine
   dovecot-pop3d chrony python3 openssl
 )
+case $arch in
+i686) packages+=(wine32:i386) ;;
+x86_64) packages+=(wine64 g++-mingw-w64-x86-64-posix) ;;
+esac
 # For the benchmark (bench/run.sh) only: the peers it compares with, the delay line and the packet
 # capture that times every client.
 bench_packages=(mpop fetchmail iptables iproute2 libnetfilter-queue-dev tcpdump)
@@ -24,7 +33,7 @@ done
 
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  if [ "$arch" = i686 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     sudo_ dpkg --add-architecture i386
   fi
   sudo_ apt-get update -q
@@ -49,4 +58,4 @@ for svc in dovecot chrony; do
     sudo_ systemctl stop "$svc" || true
   fi
 done
-echo "setup: all dependencies present"
+echo "setup: all dependencies present (Windows build run under Wine here: $arch)"

@@ -195,7 +195,7 @@ void ShowHelpPopup(HWND caller, const char *text, POINT point)
     wchar_t wide[kFormatLimit];
     ToWide(text, wide, kFormatLimit);
     HH_POPUP popup = {sizeof popup};
-    static_assert(sizeof popup == 52);
+    static_assert(sizeof popup == (sizeof(void *) == 8 ? 72 : 52));
     popup.pszText = wide;
     popup.pt = point;
     popup.clrForeground = static_cast<COLORREF>(-1);  // the control's own colours, margins and font

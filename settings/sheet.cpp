@@ -312,9 +312,10 @@ void ShowSettingsSheet(HWND owner)
         DLGPROC procedure;
     } const kPages[] = {{L"PAGE1", BasicPageProc}, {L"PAGE2", DetailPageProc}, {L"PAGE3", NtpPageProc}};
 
-    // First-version records, which every version of the common controls takes.
-    static_assert(offsetof(PROPSHEETPAGEW, pcRefParent) + sizeof(UINT *) == 40);
-    static_assert(offsetof(PROPSHEETHEADERW, pfnCallback) + sizeof(PFNPROPSHEETCALLBACK) == 40);
+    // First-version records, which every version of the common controls takes: 40 bytes each in
+    // 32-bit Windows, 72 in 64-bit Windows.
+    static_assert(offsetof(PROPSHEETPAGEW, pcRefParent) + sizeof(UINT *) == (sizeof(void *) == 8 ? 72 : 40));
+    static_assert(offsetof(PROPSHEETHEADERW, pfnCallback) + sizeof(PFNPROPSHEETCALLBACK) == (sizeof(void *) == 8 ? 72 : 40));
     HPROPSHEETPAGE pages[3];
     for (int i = 0; i < 3; i++) {
         PROPSHEETPAGEW page = {PROPSHEETPAGEW_V1_SIZE};
@@ -352,7 +353,7 @@ int ChooseMailer(HWND owner)
     wchar_t title[80];
     ToWide(MAILER_CHOOSER_TITLE, title, 80);
     OPENFILENAMEW dialog = {OPENFILENAME_SIZE_VERSION_400W};
-    static_assert(offsetof(OPENFILENAMEW, lpTemplateName) + sizeof(LPCWSTR) == 76);
+    static_assert(offsetof(OPENFILENAMEW, lpTemplateName) + sizeof(LPCWSTR) == (sizeof(void *) == 8 ? 136 : 76));
     dialog.hwndOwner = owner;
     dialog.lpstrFilter = L"EXE files(*.exe)\0*.exe\0All Files(*.*)\0*.*\0";
     dialog.nFilterIndex = 1;

@@ -178,7 +178,9 @@ TEST_F(EndToEnd, MenuCommandsAndWhatTheyDoWhileTheSheetIsOpen)
     program.Command(IDM_SETTINGS);
     HWND sheet = WaitDialog(SHEET_CAPTION);
     ASSERT_NE(sheet, nullptr);
-    EXPECT_TRUE(WaitUntil([&] { return GetForegroundWindow() == sheet; }));  // its first page sets the style
+    // Its first page sets the style and brings it forward; the sheet shows itself (and takes the
+    // front again) only after that.
+    EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(sheet) && GetForegroundWindow() == sheet; }));
     EXPECT_TRUE(WaitUntil([&] { return (GetWindowLongW(sheet, GWL_EXSTYLE) & WS_EX_APPWINDOW) != 0; }));
     EXPECT_TRUE(program.WaitForLog("[system] 設定開始：自動接続を中断します...\r\n"));
     // While it is open: no check, a double click does nothing, and 設定 brings the same sheet to
