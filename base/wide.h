@@ -10,9 +10,10 @@
 // length bytes of text, zeros included, as UTF-16 into out (room for size characters): the
 // characters written, or -1 when they do not fit. Every code page 932 text has a UTF-16 form.
 int ToWideChars(const char *text, int length, wchar_t *out, int size);
-// length UTF-16 characters, zeros included, into out (room for size bytes): the bytes written, or
-// -1 when a character has no form in code page 932 (é, most emoji...) or they do not fit. A
-// character is never replaced by a look-alike or a question mark.
+// length UTF-16 characters (at most 1024), zeros included, into out (room for size bytes): the bytes
+// written, or -1 when a character has no form in code page 932 (é, most emoji...) or they do not
+// fit. A character is never replaced by a look-alike or a question mark; only the few that
+// Unicode sources write for a character of code page 932 (〜 for ～, − for －...) are taken as it.
 int ToCodePageBytes(const wchar_t *text, int length, char *out, int size);
 
 // A terminated text as UTF-16 into out (size characters), always terminated, cut at a whole

@@ -13,6 +13,30 @@ constexpr UINT kCodePage = 932;
 // Longest text a window or an edit gives back here, in characters; more than any field holds.
 constexpr int kLongestText = 1024;
 
+// Characters that Unicode sources (a web page, a Unicode program's clipboard) write where code
+// page 932 has the same character under another code point. Windows' own conversion takes each
+// byte pair to the second form only, so the first would be refused as foreign: it is taken as the
+// second, and so as the bytes every Japanese Windows program writes.
+constexpr struct {
+    wchar_t unicode, windows;
+} kLookAlikes[] = {
+    {L'\u301C', L'\uFF5E'},  // 〜 wave dash: 0x8160
+    {L'\u2212', L'\uFF0D'},  // − minus sign: 0x817C
+    {L'\u2014', L'\u2015'},  // — em dash: 0x815C
+    {L'\u2016', L'\u2225'},  // ‖ double vertical line: 0x8161
+    {L'\u00A2', L'\uFFE0'},  // ¢ 0x8191
+    {L'\u00A3', L'\uFFE1'},  // £ 0x8192
+    {L'\u00AC', L'\uFFE2'},  // ¬ 0x81CA
+};
+
+wchar_t WindowsForm(wchar_t c)
+{
+    for (const auto &pair : kLookAlikes)
+        if (pair.unicode == c)
+            return pair.windows;
+    return c;
+}
+
 }  // namespace
 
 int ToWideChars(const char *text, int length, wchar_t *out, int size)
@@ -27,10 +51,15 @@ int ToCodePageBytes(const wchar_t *text, int length, char *out, int size)
 {
     if (length == 0)
         return 0;
+    wchar_t taken[kLongestText];
+    if (length > kLongestText)
+        return -1;
+    for (int i = 0; i < length; i++)
+        taken[i] = WindowsForm(text[i]);
     // The flag keeps Windows from writing "e" for "é"; the default character it writes instead
     // tells us that something had no form of its own.
     BOOL usedDefault = FALSE;
-    int written = WideCharToMultiByte(kCodePage, WC_NO_BEST_FIT_CHARS, text, length, out, size, nullptr, &usedDefault);
+    int written = WideCharToMultiByte(kCodePage, WC_NO_BEST_FIT_CHARS, taken, length, out, size, nullptr, &usedDefault);
     return written > 0 && !usedDefault ? written : -1;
 }
 

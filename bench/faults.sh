@@ -53,8 +53,9 @@ fault settings-no-terminator settings/settings.cpp 'if (memchr(text, '"'"'\0'"'"
 fault settings-cut-half-character settings/settings.cpp 'text[Cp932CutLength(text, field.width - 1)]' 'text[field.width - 1]'
 fault settings-old-tail settings/settings.cpp '    if (field.type == StoreType::Text)
         memset(data, 0, field.width);' ''
-fault settings-detail-without-tlsm settings/settings.cpp 'ALLM, OLDM, TLSM, PENC, NTFY};' 'ALLM, OLDM, PENC, NTFY};'
-fault settings-cancel-saves settings/sheet.cpp '->code == PSN_APPLY;' '->code <= PSN_APPLY;'
+fault settings-detail-without-tlsm settings/settings.h 'X(TLSM, Number, 4, 0, kDetailGroup)' 'X(TLSM, Number, 4, 0, 0)'
+fault settings-cancel-saves settings/sheet.cpp '        case PSN_APPLY:' '        case PSN_APPLY:
+        case PSN_RESET:'
 fault settings-create-failure-ignored settings/settings.cpp 'if (status != 0) {' 'if (status < 0) {'
 # Text, log, MD5, mail-program split
 fault text-copy-cuts-characters base/text.cpp 'size_t n = Cp932CutLength(src, room);' 'size_t n = strnlen(src, room);'
@@ -68,12 +69,12 @@ fault sntp-kiss-accepted clock/sntp.cpp '    if (stratum == 0)
         return kKissOfDeath;' ''
 fault sntp-port-1024-required clock/sntp.cpp '    NetBind(socket, kSntpLocalPort);' '    if (!NetBind(socket, kSntpLocalPort))
         return Fail(report, socket, kReceiveFailed);'
-fault sntp-refusal-unseen clock/sntp.cpp '        AppendRefusal(report, pcMs - (unixTime * 1000 + milliseconds), error);
-        return -1;' '        AppendRefusal(report, pcMs - (unixTime * 1000 + milliseconds), error);
+fault sntp-refusal-unseen clock/sntp.cpp '        AppendRefusal(report, pcMs - serverMs, error);
+        return -1;' '        AppendRefusal(report, pcMs - serverMs, error);
         return 0;'
-fault sntp-refusal-drops-the-times clock/sntp.cpp '        AppendRefusal(report, pcMs - (unixTime * 1000 + milliseconds), error);' '        CopyText(report, kSyncReportSize, kSetFailed);
-        (void)AppendRefusal, (void)pcMs, (void)error;'
-fault sntp-refusal-difference-sign clock/sntp.cpp 'pcAheadMs < 0 ? kPcBehind : kPcAhead' 'pcAheadMs > 0 ? kPcBehind : kPcAhead'
+fault sntp-refusal-drops-the-times clock/sntp.cpp '        AppendRefusal(report, pcMs - serverMs, error);' '        CopyText(report, kSyncReportSize, kSetFailed);
+        (void)pcMs;'
+fault sntp-refusal-difference-sign clock/sntp.cpp 'pcAheadMs < 0 ? behind : ahead' 'pcAheadMs > 0 ? behind : ahead'
 fault sntp-refusal-code-lost clock/sntp.cpp 'static_cast<unsigned long>(error));' 'static_cast<unsigned long>(kClockPrivilegeNotHeld));'
 fault sntp-originate-unchecked clock/sntp.cpp 'memcmp(reply + kOriginateAt, request + kTransmitAt, 8) == 0' '(memcmp(reply + kOriginateAt, request + kTransmitAt, 8) == 0 || n >= kSntpPacketSize)'
 fault sntp-long-port-as-lookup clock/sntp.cpp '        return kBadPort;' '        return kNoAddress;'
@@ -88,7 +89,8 @@ fault main-check-while-sheet-open shell/main.cpp '    case IDM_CHECK:
         if (Settings.SheetOpen != 1)
             CheckSoon(window);' '    case IDM_CHECK:
         CheckSoon(window);'
-fault main-taskbar-created-ignored shell/main.cpp '            RestoreTrayIcon(&TrayIcon);
+fault main-taskbar-created-ignored shell/main.cpp '            if (!EnsureTrayIcon(&TrayIcon))
+                RetryTrayIcon(window);
             return 0;' '            return 0;'
 fault main-resume-ignored shell/main.cpp 'event == PBT_APMRESUMEAUTOMATIC' 'event == PBT_APMRESUMESUSPEND'
 fault main-end-of-session-unsaved shell/main.cpp '        SaveAllSettings();
@@ -116,7 +118,7 @@ fault lookup-wait-unbounded net/net_posix.cpp '        deadline.tv_sec += waitMs
 fault lookup-winsock-ended-under-lookup net/net_win32.cpp 'bool started = NetStartup();' 'bool started = true;'
 fault lookup-winsock-start-kept net/net_win32.cpp '    NetCleanup();  // the start ResolveOnThread took for this thread
 ' ''
-fault sheet-unreadable-mailer-taken settings/sheet.cpp 'EditsFit(page, kDetailEdits) && CheckMailerText(page)' 'EditsFit(page, kDetailEdits) || CheckMailerText(page)'
+fault sheet-unreadable-mailer-taken settings/sheet.cpp '        if (split != MailerSplit::Accepted)' '        if (split == MailerSplit::TooLong)'
 fault main-interval-unclamped shell/main.cpp '    Settings.TIME = ClampInterval(Settings.TIME);' ''
 fault main-icon-left-at-exit shell/main.cpp '        Shell_NotifyIconW(NIM_DELETE, &TrayIcon);
         SaveAllSettings();' '        SaveAllSettings();'
@@ -135,18 +137,20 @@ fault second-program-refused shell/main.cpp '    if (RegisterMainWindowClass(ins
 # The code page at the platform's edge
 fault wide-system-code-page base/wide_win32.cpp 'constexpr UINT kCodePage = 932;' 'constexpr UINT kCodePage = CP_ACP;'
 fault wide-best-fit base/wide_win32.cpp 'WideCharToMultiByte(kCodePage, WC_NO_BEST_FIT_CHARS,' 'WideCharToMultiByte(kCodePage, 0,'
-fault wide-foreign-field-taken settings/sheet.cpp '        if (GetItemText(page, named.edit, text, sizeof text) != Narrowed::Foreign)' '        if (GetItemText(page, named.edit, text, sizeof text) != Narrowed::Foreign || true)'
+fault wide-foreign-field-taken settings/sheet.cpp '        if (taken == Narrowed::Foreign)' '        if (taken == Narrowed::Foreign && false)'
 fault wide-foreign-stored-taken settings/store_win32.cpp '    if (bytes < 0)
         return kStoreForeignText;' '    if (bytes < 0)
         return kStoreAbsent;'
 fault wide-stored-text-length settings/store_win32.cpp 'type == StoreType::Text ? static_cast<DWORD>(characters) * 2 : size' 'type == StoreType::Text ? static_cast<DWORD>(characters) : size'
 # A day on the desktop
-fault desktop-icon-not-retried shell/main.cpp '        SetTimer(window, ID_ICONTIMER, kIconRetryMs, nullptr);' ''
-fault desktop-lost-icon-not-added shell/tray.cpp '    else
-        RestoreTrayIcon(icon);' ''
+fault desktop-icon-not-retried shell/main.cpp '    SetTimer(window, ID_ICONTIMER, kIconRetryMs, nullptr);' ''
+fault desktop-lost-icon-not-added shell/tray.cpp ' || Shell_NotifyIconW(NIM_ADD, icon);' ';'
+fault desktop-icon-added-twice shell/tray.cpp 'Shell_NotifyIconW(NIM_MODIFY, icon) || ' ''
+fault desktop-new-shell-not-retried shell/main.cpp '            if (!EnsureTrayIcon(&TrayIcon))
+                RetryTrayIcon(window);' '            EnsureTrayIcon(&TrayIcon);'
 fault desktop-reload-rebuilds-tooltip shell/tray.cpp '    icon->hIcon = LoadTrayPicture(window, TrayIconId);' '    FillRecord(window, icon, LoadTrayPicture(window, TrayIconId));'
-fault desktop-sheet-not-forward settings/sheet.cpp '    if (sheetWindow != nullptr)
-        SetForegroundWindow(sheetWindow);' ''
+fault desktop-sheet-not-forward settings/sheet.cpp '        SetForegroundWindow(GetLastActivePopup(sheetWindow));' '        SetForegroundWindow(sheetWindow);'
+fault desktop-log-not-forward shell/main.cpp '            SetForegroundWindow(LogWindow);' ''
 fault desktop-sheet-no-taskbar-button settings/sheet.cpp ' | WS_EX_APPWINDOW);' ');'
 fault desktop-box-owned-by-hidden-window shell/main.cpp '    ShowMessage(nullptr, "Pollwick Version "' '    ShowMessage(MainWindow, "Pollwick Version "'
 fault desktop-resume-not-retried shell/main.cpp '    checkAfterResume = false;
@@ -154,9 +158,31 @@ fault desktop-resume-not-retried shell/main.cpp '    checkAfterResume = false;
     if (RunCheckCycle(window, &TrayIcon) < 0 && afterResume && false'
 fault desktop-resume-retries-any-failure shell/main.cpp ' && afterResume && LastCheckFailedOnNetwork() &&' ' && afterResume &&'
 fault desktop-sign-in-not-kept-current shell/main.cpp '    KeepSignInCurrent();' ''
-fault desktop-sign-in-box-ignored settings/sheet.cpp '        SetStartAtSignIn(IsChecked(page, IDC_SIGNIN) != 0);' ''
+fault desktop-sign-in-box-ignored settings/sheet.cpp '                SetStartAtSignIn(IsChecked(page, control.id));' ''
+fault desktop-sign-in-written-unchanged settings/sheet.cpp 'if (IsChecked(page, control.id) != StartsAtSignIn())' 'if (true)'
+fault desktop-sign-in-taken-from-another-copy settings/sign_in_win32.cpp ' && !ProgramExists(stored))' ')'
+fault desktop-sign-in-disabled-ignored settings/sign_in_win32.cpp 'return ReadValue(stored) && !Disabled();' 'return ReadValue(stored);'
+fault desktop-sign-in-stays-disabled settings/sign_in_win32.cpp '        RegDeleteKeyValueW(HKEY_CURRENT_USER, kApprovedKey, kValue);  // enabled again' ''
+# What the user sets is kept whole
+fault sheet-long-text-cut settings/sheet.cpp 'if (control.kind != Kind::Mailer && taken == Narrowed::Cut)' 'if (false)'
+fault sheet-long-mailer-cut settings/sheet.cpp 'taken == Narrowed::Cut ? MailerSplit::TooLong' 'false ? MailerSplit::TooLong'
+fault chooser-writes-at-once settings/sheet.cpp '    JoinMailerText(path, "", mailer, sizeof mailer);' '    JoinMailerText(path, "", mailer, sizeof mailer);
+    CopyText(Settings.EXEC, sizeof Settings.EXEC, path);'
+fault settings-refused-overwritten settings/settings.cpp ' || SettingRefused(id))' ')'
+fault settings-refusal-ends-unset settings/settings.cpp '    if (strcmp(field, text) == 0)
+        return;' ''
+fault settings-protected-password-overwritten settings/settings.cpp '        if (!SettingRefused(kPASS))
+            SavePassword();' '        SavePassword();'
+fault wide-look-alike-refused base/wide_win32.cpp '        taken[i] = WindowsForm(text[i]);' '        taken[i] = text[i];'
+# The clock for every user
+fault clock-consent-not-asked clock/sntp.cpp '    bool consent = error == kClockPrivilegeNotHeld;' '    bool consent = false;'
+fault clock-set-twice clock/sntp.cpp '    uint32_t error = SetSystemClock(serverMs);' '    SetSystemClock(serverMs);
+    uint32_t error = SetSystemClock(serverMs);'
+fault clock-switch-takes-more clock/sntp.cpp "if (*rest != '\\0' || length == 0" "if (length == 0"
+fault clock-declined-unnamed clock/sntp.cpp '                      : error == kConsentDeclined      ? kDeclined' '                      : error == kConsentDeclined      ? kRefusedBySystem'
+fault sntp-port-read-like-atoi clock/sntp.cpp ' || number == 0 || number > 65535)' ')'
+fault tls-handshake-loss-not-network mail/pop3.cpp '        networkFailed = TlsFailedOnNetwork();' ''
 # The build and what a Windows user downloads (the manifest one shows only in the x86_64 runs)
-fault release-link-time cmake/windows.cmake 'add_link_options(-Wl,--no-insert-timestamp)' ''
 fault release-strip-time cmake/windows.cmake 'env SOURCE_DATE_EPOCH=0 ${CMAKE_STRIP}' 'env ${CMAKE_STRIP}'
 fault release-zip-build-time cmake/pack_release.py 'stamp = time.gmtime(max(int(epoch or 0), 315532800))[:6]' 'stamp = time.localtime()[:6]'
 fault manifest-32-bit-only resources/pollwick.manifest 'processorArchitecture="*" publicKeyToken' 'processorArchitecture="x86" publicKeyToken'

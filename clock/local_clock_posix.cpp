@@ -8,7 +8,8 @@ namespace {
 
 static_assert(sizeof(time_t) >= 8, "times after 2038 need a 64-bit time_t");
 
-uint32_t RefuseToSetClock(const ClockTime *) { return kClockPrivilegeNotHeld; }
+uint32_t RefuseToSetClock(int64_t) { return kClockPrivilegeNotHeld; }
+uint32_t NobodyToAsk(const char *) { return kClockPrivilegeNotHeld; }
 
 void FromTm(const tm &local, int milliseconds, ClockTime *time)
 {
@@ -18,7 +19,8 @@ void FromTm(const tm &local, int milliseconds, ClockTime *time)
 
 }  // namespace
 
-uint32_t (*SetLocalClock)(const ClockTime *time) = RefuseToSetClock;
+uint32_t (*SetSystemClock)(int64_t unixMs) = RefuseToSetClock;
+uint32_t (*SetClockWithConsent)(const char *server) = NobodyToAsk;
 
 int64_t ReadLocalClock(ClockTime *now)
 {
@@ -32,14 +34,14 @@ int64_t ReadLocalClock(ClockTime *now)
     return int64_t{clock.tv_sec} * 1000 + milliseconds;
 }
 
-bool ToLocalClockTime(int64_t unixTime, int milliseconds, ClockTime *local)
+bool ToLocalClockTime(int64_t unixMs, ClockTime *local)
 {
-    time_t seconds = static_cast<time_t>(unixTime);
+    time_t seconds = static_cast<time_t>(unixMs / 1000);
     // localtime_r need not look at TZ again; tzset makes a changed TZ count, as localtime would.
     tzset();
     tm converted;
-    if (localtime_r(&seconds, &converted) == nullptr)
+    if (unixMs < 0 || localtime_r(&seconds, &converted) == nullptr)
         return false;
-    FromTm(converted, milliseconds, local);
+    FromTm(converted, static_cast<int>(unixMs % 1000), local);
     return true;
 }

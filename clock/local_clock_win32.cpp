@@ -1,35 +1,72 @@
-// The local clock on Windows: the system time, SetLocalTime, and the C runtime's 64-bit localtime.
+// The local clock on Windows: the system time, SetSystemTime, the system's time zone, and the
+// elevated copy of the program that sets the clock with the user's consent.
 #include <windows.h>
+#include <shellapi.h>
 
-#include <ctime>
-
+#include "base/wide.h"
 #include "clock/local_clock.h"
+#include "clock/sntp.h"
 
 namespace {
 
-uint32_t SetClockWithSetLocalTime(const ClockTime *time)
+// 100-nanosecond units since 1601, as a FILETIME counts them.
+constexpr int64_t kUnixEpochMs = int64_t{11644473600} * 1000;
+
+bool ToSystemTime(int64_t unixMs, SYSTEMTIME *utc)
 {
-    // The day of the week is left at 0: SetLocalTime does not read it.
-    SYSTEMTIME local = {};
-    local.wYear = static_cast<WORD>(time->year);
-    local.wMonth = static_cast<WORD>(time->month);
-    local.wDay = static_cast<WORD>(time->day);
-    local.wHour = static_cast<WORD>(time->hour);
-    local.wMinute = static_cast<WORD>(time->minute);
-    local.wSecond = static_cast<WORD>(time->second);
-    local.wMilliseconds = static_cast<WORD>(time->milliseconds);
-    // The system turns the local time into UTC with the daylight-saving state of the moment before
-    // the change: across a change of that state the first call sets the clock an hour off, and
-    // the second, made in the new state, sets it right.
-    if (SetLocalTime(&local) && SetLocalTime(&local))
+    uint64_t ticks = static_cast<uint64_t>(unixMs + kUnixEpochMs) * 10000;
+    FILETIME file = {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    return unixMs >= 0 && FileTimeToSystemTime(&file, utc);
+}
+
+// In UTC, in one call: there is no local time to get wrong in the hour that repeats when daylight
+// saving ends, and no time zone but the system's own.
+uint32_t SetWithSetSystemTime(int64_t unixMs)
+{
+    SYSTEMTIME utc;
+    if (!ToSystemTime(unixMs, &utc))
+        return ERROR_INVALID_PARAMETER;
+    if (SetSystemTime(&utc))
         return 0;
     DWORD error = GetLastError();
     return error != 0 ? error : ERROR_GEN_FAILURE;  // never "set" for a call that failed
 }
 
+// Long enough for the user to read Windows' question and for one exchange.
+constexpr DWORD kConsentWaitMs = 120000;
+
+uint32_t AskConsent(const char *server)
+{
+    char parameters[kClockSwitchSize];
+    wchar_t wide[kClockSwitchSize], self[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    if (!BuildClockSwitch(server, parameters, sizeof parameters) || length == 0 || length >= MAX_PATH)
+        return ERROR_INVALID_PARAMETER;
+    ToWide(parameters, wide, kClockSwitchSize);
+    SHELLEXECUTEINFOW info = {sizeof info};
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    info.hwnd = GetActiveWindow();  // the sheet: Windows' question belongs to it
+    info.lpVerb = L"runas";
+    info.lpFile = self;
+    info.lpParameters = wide;
+    info.nShow = SW_HIDE;
+    if (!ShellExecuteExW(&info)) {
+        DWORD error = GetLastError();  // ERROR_CANCELLED when the user said no
+        return error != 0 ? error : ERROR_GEN_FAILURE;
+    }
+    if (info.hProcess == nullptr)
+        return ERROR_GEN_FAILURE;
+    DWORD code = kConsentTimedOut;
+    if (WaitForSingleObject(info.hProcess, kConsentWaitMs) != WAIT_OBJECT_0 || !GetExitCodeProcess(info.hProcess, &code))
+        code = kConsentTimedOut;
+    CloseHandle(info.hProcess);
+    return code;
+}
+
 }  // namespace
 
-uint32_t (*SetLocalClock)(const ClockTime *time) = SetClockWithSetLocalTime;
+uint32_t (*SetSystemClock)(int64_t unixMs) = SetWithSetSystemTime;
+uint32_t (*SetClockWithConsent)(const char *server) = AskConsent;
 
 int64_t ReadLocalClock(ClockTime *now)
 {
@@ -40,19 +77,16 @@ int64_t ReadLocalClock(ClockTime *now)
     SYSTEMTIME local;
     FileTimeToSystemTime(&localFile, &local);
     *now = {local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond, local.wMilliseconds};
-    int64_t ticks = (int64_t{utc.dwHighDateTime} << 32) | utc.dwLowDateTime;  // 100 ns since 1601
-    return ticks / 10000 - int64_t{11644473600} * 1000;
+    int64_t ticks = (int64_t{utc.dwHighDateTime} << 32) | utc.dwLowDateTime;
+    return ticks / 10000 - kUnixEpochMs;
 }
 
-bool ToLocalClockTime(int64_t unixTime, int milliseconds, ClockTime *local)
+bool ToLocalClockTime(int64_t unixMs, ClockTime *local)
 {
-    // The 64-bit form explicitly: a 32-bit time_t would end in 2038.
-    __time64_t seconds = unixTime;
-    _tzset();
-    const tm *converted = _localtime64(&seconds);
-    if (converted == nullptr)
+    // The system's zone with the daylight-saving rule of that date, as Windows shows times.
+    SYSTEMTIME utc, shown;
+    if (!ToSystemTime(unixMs, &utc) || !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &shown))
         return false;
-    *local = {converted->tm_year + 1900, converted->tm_mon + 1, converted->tm_mday, converted->tm_hour,
-              converted->tm_min, converted->tm_sec, milliseconds};
+    *local = {shown.wYear, shown.wMonth, shown.wDay, shown.wHour, shown.wMinute, shown.wSecond, shown.wMilliseconds};
     return true;
 }

@@ -25,7 +25,7 @@ add_library(pollwick_win STATIC
   clock/local_clock_win32.cpp
 )
 pollwick_product_flags(pollwick_win)
-target_link_libraries(pollwick_win PUBLIC ws2_32 secur32 crypt32 advapi32 comctl32 comdlg32 winmm shell32 ole32)
+target_link_libraries(pollwick_win PUBLIC ws2_32 secur32 crypt32 advapi32 comctl32 comdlg32 winmm shell32 ole32 normaliz)
 
 add_executable(pollwick WIN32 shell/main.cpp resources/pollwick.rc resources/version.rc)
 # The resource compiler does not tell the build which files the scripts take in.

@@ -19,13 +19,11 @@ constexpr size_t kBufferSize = 1024;
 const char kSend[] = "[send] ";
 const char kRecv[] = "[recv] ";
 
-// TLSM: how the session is protected.
-enum TlsMode : int32_t { kTlsNone = 0, kTlsStls = 1, kTlsImplicit = 2 };
-
 // Working storage of one session; lives on the stack of CheckMail.
 struct Session {
     NetSocket socket;
     bool tls;                    // the bytes go through the TLS channel
+    char host[256];              // the server's name as DNS and its certificate know it
     char greeting[kBufferSize];  // for APOP, which the STLS reply would overwrite
     char command[kBufferSize];
     char reply[kBufferSize];
@@ -168,8 +166,11 @@ bool LogIn(Session *s)
 
 bool StartTls(Session *s)
 {
-    if (!TlsStart(s->socket, Settings.POP3))
+    if (!TlsStart(s->socket, s->host)) {
+        // The network failing in the handshake is the network failing.
+        networkFailed = TlsFailedOnNetwork();
         return false;
+    }
     s->tls = true;
     return true;
 }
@@ -266,7 +267,7 @@ int CheckMail()
         AppendLog(kSystem, "Error: ユーザ名かパスワードに改行文字が含まれています\r\n");
         return -1;
     }
-    if (Settings.TLSM != kTlsNone && Settings.TLSM != kTlsStls && Settings.TLSM != kTlsImplicit) {
+    if (Settings.TLSM < 0 || Settings.TLSM >= kTlsModes) {
         char line[80];
         FormatText(line, sizeof line, "Error: 暗号化の設定（TLSM=%d）が正しくありません\r\n",
                    static_cast<int>(Settings.TLSM));
@@ -281,8 +282,14 @@ int CheckMail()
     Session s;
     s.tls = false;
     s.inputStart = s.inputEnd = 0;
+    if (!NetAsciiHost(Settings.POP3, s.host, sizeof s.host)) {
+        FormatText(s.command, sizeof s.command, "Error: %sはサーバ名として使えません\r\n", Settings.POP3);
+        AppendLog(kSystem, s.command);
+        NetCleanup();
+        return -1;
+    }
     uint32_t address;
-    int found = NetResolve(Settings.POP3, &address, NetTimeoutMs);
+    int found = NetResolve(s.host, &address, NetTimeoutMs);
     if (found != 0) {
         FormatText(s.command, sizeof s.command,
                    found == kNetTimedOut ? "Error: %sの名前解決がタイムアウトしました\r\n" : "Error: %sが見つかりません\r\n",

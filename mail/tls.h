@@ -8,6 +8,9 @@
 // name), then checks the server's certificate against the system's trust store and host. Logs a
 // line naming the protocol and cipher on success, one "Error: " line naming the cause on failure.
 bool TlsStart(NetSocket socket, const char *host);
+// After a TlsStart that failed: true when the network failed it (the connection lost, silent or
+// broken during the handshake), not the server's certificate or the protocol.
+bool TlsFailedOnNetwork();
 
 #ifdef _WIN32
 // How the client's credential is asked of SChannel: the form (the version of the structure handed

@@ -9,6 +9,7 @@ bool TlsStart(NetSocket, const char *)
     return false;
 }
 
+bool TlsFailedOnNetwork() { return false; }
 int TlsSend(const char *, int) { return kNetFailed; }
 int TlsReceive(char *, int, int) { return kNetFailed; }
 void TlsEnd() {}

@@ -39,6 +39,8 @@ struct Channel {
 };
 
 Channel channel;
+// The last handshake ended because the network failed it.
+bool handshakeNetworkFailed;
 
 // At most this long for the revocation lists of one certificate chain, all told: a list server
 // that does not answer costs a check a few seconds, never its whole time-out.
@@ -106,6 +108,7 @@ bool Negotiate(bool first)
         if (needInput) {
             int received = ReceiveMore(deadline);
             if (received <= 0) {
+                handshakeNetworkFailed = true;
                 if (received == kNetTimedOut)
                     AppendLog(kSystem, "Error: TLSのハンドシェイク中にタイムアウトしました\r\n");
                 else if (received == kNetClosed)
@@ -138,6 +141,7 @@ bool Negotiate(bool first)
         first = false;
         // A failure may come with an alert for the server: it goes out before we stop.
         if (!SendToken(&output[0]) && !FAILED(status)) {
+            handshakeNetworkFailed = true;
             AppendLog(kSystem, "Error: TLSのハンドシェイク中に通信に失敗しました\r\n");
             return false;
         }
@@ -235,10 +239,10 @@ void LogCertificateError(DWORD error)
         AppendLog(kSystem, "Error: サーバーの証明書の発行元を信頼できません\r\n");
         break;
     case CERT_E_CN_NO_MATCH:
-        AppendLog(kSystem, "Error: サーバーの証明書の名前がPOP3サーバ名と一致しません\r\n");
+        AppendLog(kSystem, "Error: サーバーの証明書の名前が「POP3サーバ名」と一致しません\r\n");
         break;
     case CERT_E_EXPIRED:
-        AppendLog(kSystem, "Error: サーバーの証明書の有効期限が切れています\r\n");
+        AppendLog(kSystem, "Error: サーバーの証明書が有効期間外です（期限切れか、PCの時計がずれています）\r\n");
         break;
     case CRYPT_E_REVOKED:
         AppendLog(kSystem, "Error: サーバーの証明書は失効しています\r\n");
@@ -351,9 +355,12 @@ const TlsCredentialForm kTlsCredentialForms[2] = {
 
 bool TlsStart(NetSocket socket, const char *host) { return TlsStartWith(socket, host, kTlsCredentialForms, 2); }
 
+bool TlsFailedOnNetwork() { return handshakeNetworkFailed; }
+
 bool TlsStartWith(NetSocket socket, const char *host, const TlsCredentialForm *forms, int count)
 {
     TlsEnd();
+    handshakeNetworkFailed = false;
     channel.socket = socket;
     ToWide(host, channel.host, 256);
     if (!AcquireCredentials(forms, count))

@@ -2,6 +2,7 @@
 // Every wait is bounded by NetTimeoutMs.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 using NetSocket = intptr_t;
@@ -32,6 +33,11 @@ bool NetParseAddress(const char *text, uint32_t *address);
 // on finishes there, and while kMaxLookupsLeft of them are still running, a new lookup is not
 // started and ends as timed out at once.
 int NetResolve(const char *host, uint32_t *address, int waitMs);
+
+// host as DNS and certificates know it, into out (size bytes): a name with characters beyond ASCII
+// in its IDN form ("xn--..."), made by the platform (IdnToAscii on Windows, where even Windows 7's
+// own lookup would not); any other as it is. False when it has no such form or does not fit.
+bool NetAsciiHost(const char *host, char *out, size_t size);
 constexpr int kMaxLookupsLeft = 16;
 
 NetSocket NetOpenTcp();

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "base/text.h"
 #include "net/net.h"
 
 namespace {
@@ -51,4 +52,12 @@ int NetResolve(const char *host, uint32_t *address, int waitMs)
     if (strlen(host) >= sizeof Lookup::host)
         return kNetFailed;
     return ResolveOnThread(host, address, waitMs);
+}
+
+bool NetAsciiHost(const char *host, char *out, size_t size)
+{
+    for (const char *p = host; *p != '\0'; p++)
+        if (static_cast<unsigned char>(*p) >= 0x80)
+            return ToIdnForm(host, out, size);
+    return CopyText(out, size, host);
 }

@@ -3,6 +3,7 @@
 // under the side's own lock.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 struct Lookup {
@@ -25,3 +26,6 @@ int CollectLookup(Lookup *lookup, uint32_t *address);
 // The socket side's half of NetResolve, for a name that fits Lookup::host: under the side's lock,
 // claims a slot, starts the lookup's thread and waits for it at most waitMs.
 int ResolveOnThread(const char *host, uint32_t *address, int waitMs);
+
+// The side's half of NetAsciiHost, for a name with characters beyond ASCII.
+bool ToIdnForm(const char *host, char *out, size_t size);

@@ -12,6 +12,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "base/text.h"
 #include "net/net.h"
 #include "net/net_lookup.h"
 
@@ -72,6 +73,9 @@ void *RunLookup(void *data)
 }
 
 }  // namespace
+
+// The native build leaves such a name to the resolver as it is.
+bool ToIdnForm(const char *host, char *out, size_t size) { return CopyText(out, size, host); }
 
 int ResolveOnThread(const char *host, uint32_t *address, int waitMs)
 {

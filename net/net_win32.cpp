@@ -51,8 +51,7 @@ CONDITION_VARIABLE lookupDone = CONDITION_VARIABLE_INIT;
 DWORD WINAPI RunLookup(void *data)
 {
     auto *lookup = static_cast<Lookup *>(data);
-    // The name in UTF-16, whatever the system's code page: Windows turns a name in Japanese into
-    // the form DNS knows (IDN) itself.
+    // An ASCII name (NetAsciiHost has made any other one so), in UTF-16 as the function takes it.
     wchar_t name[sizeof lookup->host];
     ToWide(lookup->host, name, sizeof lookup->host);
     ADDRINFOW hints = {};
@@ -72,6 +71,13 @@ DWORD WINAPI RunLookup(void *data)
 }
 
 }  // namespace
+
+bool ToIdnForm(const char *host, char *out, size_t size)
+{
+    wchar_t name[256], ascii[256];
+    ToWide(host, name, 256);
+    return IdnToAscii(0, name, -1, ascii, 256) > 0 && ToCodePage(ascii, out, size) == Narrowed::Whole;
+}
 
 int ResolveOnThread(const char *host, uint32_t *address, int waitMs)
 {

@@ -13,6 +13,9 @@
 // Starting with Windows: a value of this name, under the user's Run key, holds the program's path.
 #define SIGN_IN_KEY_PATH "Software\\Microsoft\\Windows\\CurrentVersion\\Run"
 #define SIGN_IN_VALUE "Pollwick"
+// Task Manager's "Disable" for it (Windows 8 and later): a binary value of the same name here,
+// whose first byte is odd while it is disabled.
+#define SIGN_IN_APPROVED_KEY_PATH "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run"
 
 // The hidden main window's class, which is also its title.
 #define MAIN_WINDOW_CLASS "Pollwick"

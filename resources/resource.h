@@ -65,7 +65,7 @@
 #define IDC_CHOOSE_MAILER 6000
 #define IDC_SYNC 6001
 
-// Page 2's security group: the choice of encryption and whether the password is stored protected.
+// Page 2's encryption group (the choice of TLS), and below it whether the password is stored protected.
 #define IDC_TLS_NONE 3105
 #define IDC_TLS_STLS 3106
 #define IDC_TLS_IMPLICIT 3107

@@ -161,18 +161,20 @@ HWND CallHtmlHelp(HWND caller, const wchar_t *file, UINT command, DWORD_PTR data
     if (helpFailed)
         return nullptr;
     if (helpLibrary == nullptr) {
-        HKEY key;
-        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, kHelpControlKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-            wchar_t path[MAX_PATH] = L"";
-            DWORD size = sizeof path;
-            if (RegQueryValueExW(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE *>(path), &size) == ERROR_SUCCESS) {
-                path[MAX_PATH - 1] = L'\0';  // stored data need not end in a zero
-                helpLibrary = LoadLibraryW(path);
-            }
-            RegCloseKey(key);
+        // By its full path only, never by a name a folder beside the program could answer: the
+        // path the control's registration names (expanded when it holds %SystemRoot%), else the
+        // system folder's.
+        wchar_t path[MAX_PATH] = L"";
+        DWORD size = sizeof path;
+        if (RegGetValueW(HKEY_CLASSES_ROOT, kHelpControlKey, nullptr, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ, nullptr,
+                         path, &size) == ERROR_SUCCESS &&
+            ((path[0] != L'\0' && path[1] == L':' && path[2] == L'\\') || (path[0] == L'\\' && path[1] == L'\\')))
+            helpLibrary = LoadLibraryExW(path, nullptr, 0);
+        UINT length = GetSystemDirectoryW(path, MAX_PATH);
+        if (helpLibrary == nullptr && length > 0 && length + 12 < MAX_PATH) {
+            lstrcatW(path, L"\\hhctrl.ocx");
+            helpLibrary = LoadLibraryExW(path, nullptr, 0);
         }
-        if (helpLibrary == nullptr)
-            helpLibrary = LoadLibraryW(L"hhctrl.ocx");
         if (helpLibrary == nullptr) {
             helpFailed = true;
             return nullptr;

@@ -7,7 +7,7 @@
 constexpr wchar_t kHelpPopupClass[] = L"PollwickHelpPopup";
 
 // HtmlHelpW of the HTML Help control, bound at the first call and kept for the run: the library
-// named by the control's class registration, else "hhctrl.ocx", entry ordinal 15. Once binding has
+// named by the control's class registration, else the system folder's "hhctrl.ocx", entry ordinal 15. Once binding has
 // failed it is never tried again and every call returns null.
 HWND CallHtmlHelp(HWND caller, const wchar_t *file, UINT command, DWORD_PTR data);
 

@@ -8,68 +8,64 @@
 #include "base/text.h"
 
 namespace {
-constexpr SettingsRecord kDefaults = {
-    .POP3 = "", .USER = "", .PASS = "", .EXEC = "", .PARA = "",
-    .PORT = 110, .TIME = 5, .APOP = 0, .STCH = 0, .DCHK = 1, .DMAL = 0, .ALLM = 0, .OLDM = 0,
-    .NTPS = "jp.pool.ntp.org", .TLSM = 0, .PENC = 0, .NTFY = 1, .SheetOpen = 0,
-};
+
+#define POLLWICK_DEFAULT(name, kind, width, value, groups) .name = value,
+constexpr SettingsRecord kDefaults = {POLLWICK_SETTINGS(POLLWICK_DEFAULT) .SheetOpen = 0};
+
+#define POLLWICK_FIELD(name, kind, width, value, groups)                                        \
+    static_assert(sizeof(SettingsRecord::name) == (width), "the record's " #name " is its width"); \
+    static_assert(StoreType::kind == StoreType::Text || sizeof(SettingsRecord::name) == 4);
+POLLWICK_SETTINGS(POLLWICK_FIELD)
+
+constexpr uint32_t Widest()
+{
+    uint32_t widest = 0;
+#define POLLWICK_WIDTH(name, kind, width, value, groups) widest = (width) > widest ? (width) : widest;
+    POLLWICK_SETTINGS(POLLWICK_WIDTH)
+    return widest;
+}
+// Room for any one field's value.
+constexpr uint32_t kWidest = Widest();
+
+// Fields whose stored value was refused at load: one bit each, by SettingId.
+uint32_t refused;
+static_assert(kSettingCount <= 32);
+
 }  // namespace
+
+#define POLLWICK_ENTRY(name, kind, width, value, groups) \
+    {#name, StoreType::kind, offsetof(SettingsRecord, name), width, groups},
+const SettingField kSettingFields[kSettingCount] = {POLLWICK_SETTINGS(POLLWICK_ENTRY)};
 
 SettingsRecord Settings = kDefaults;
 
 namespace {
 
-struct Field {
-    const char *name;
-    StoreType type;
-    size_t offset;
-    uint32_t width;
-};
-
-#define TEXT_FIELD(f) {#f, StoreType::Text, offsetof(SettingsRecord, f), sizeof(SettingsRecord::f)}
-#define NUMBER_FIELD(f) {#f, StoreType::Number, offsetof(SettingsRecord, f), sizeof(SettingsRecord::f)}
-
-// Every load and save visits the values in this order.
-constexpr Field kFields[] = {
-    TEXT_FIELD(POP3),   TEXT_FIELD(USER),   TEXT_FIELD(PASS),   TEXT_FIELD(EXEC),   TEXT_FIELD(PARA),
-    NUMBER_FIELD(PORT), NUMBER_FIELD(TIME), NUMBER_FIELD(APOP), NUMBER_FIELD(STCH), NUMBER_FIELD(DCHK),
-    NUMBER_FIELD(DMAL), NUMBER_FIELD(ALLM), NUMBER_FIELD(OLDM), TEXT_FIELD(NTPS),   NUMBER_FIELD(TLSM),
-    NUMBER_FIELD(PENC), NUMBER_FIELD(NTFY),
-};
-
-#undef TEXT_FIELD
-#undef NUMBER_FIELD
-
-enum FieldIndex { POP3, USER, PASS, EXEC, PARA, PORT, TIME, APOP, STCH, DCHK, DMAL, ALLM, OLDM, NTPS, TLSM, PENC, NTFY };
-
-// A key written before TLSM, PENC and NTFY existed lacks them and loads as before: they keep their
-// defaults.
-constexpr FieldIndex kAll[] = {POP3, USER, PASS, EXEC, PARA, PORT, TIME, APOP, STCH,
-                               DCHK, DMAL, ALLM, OLDM, NTPS, TLSM, PENC, NTFY};
-constexpr FieldIndex kBasic[] = {POP3, USER, PASS, TIME};
-constexpr FieldIndex kDetail[] = {EXEC, PARA, PORT, APOP, STCH, DCHK, DMAL, ALLM, OLDM, TLSM, PENC, NTFY};
-constexpr FieldIndex kNtp[] = {NTPS};
-
 // The protected password, a value of its own beside PASS.
 const char kProtectedName[] = "EPAS";
 constexpr uint32_t kProtectedSize = 1024;
 
-uint8_t *FieldData(const Field &field) { return reinterpret_cast<uint8_t *>(&Settings) + field.offset; }
+uint8_t *FieldData(SettingId id) { return reinterpret_cast<uint8_t *>(&Settings) + kSettingFields[id].offset; }
 
-void LoadField(const Field &field)
+void Refuse(SettingId id) { refused |= uint32_t{1} << id; }
+
+void LoadField(SettingId id)
 {
+    const SettingField &field = kSettingFields[id];
     // Read into a copy so that a value which does not fit, or is cut short, never leaves the
     // field half written.
-    uint8_t data[260];
-    memcpy(data, FieldData(field), field.width);
+    uint8_t data[kWidest];
+    memcpy(data, FieldData(id), field.width);
     if (field.type == StoreType::Text)
         memset(data, 0, field.width);
     long stored = StoreRead(field.name, data, field.width);
     if (stored == kStoreForeignText) {
         // Written by another program: changed to fit, it would be another server, name or password.
         char line[80];
-        FormatText(line, sizeof line, "Error: レジストリの %s に使えない文字があるため読み込みません\r\n", field.name);
+        FormatText(line, sizeof line, "Error: レジストリの値 %s に使えない文字があるため、読み込みませんでした\r\n",
+                   field.name);
         AppendLog(kSystem, line);
+        Refuse(id);
     }
     if (stored < 0)
         return;
@@ -79,12 +75,12 @@ void LoadField(const Field &field)
         if (memchr(text, '\0', field.width) == nullptr)
             text[Cp932CutLength(text, field.width - 1)] = '\0';
     }
-    memcpy(FieldData(field), data, field.width);
+    memcpy(FieldData(id), data, field.width);
     WipeSecret(data, sizeof data);
 }
 
 // With PENC set, the password comes from EPAS when that is there; one that cannot be read here
-// leaves PASS empty, so that the program asks for it again.
+// leaves PASS empty, so that the program asks for it again, and stays stored as it is.
 void LoadProtectedPassword()
 {
     uint8_t data[kProtectedSize];
@@ -93,14 +89,16 @@ void LoadProtectedPassword()
         return;
     if (!StoreUnprotect(data, static_cast<uint32_t>(length), Settings.PASS, sizeof Settings.PASS)) {
         WipeSecret(Settings.PASS, sizeof Settings.PASS);
-        AppendLog(kSystem, "Error: 保存されたパスワードを復号できません。パスワードをもう一度設定してください\r\n");
+        AppendLog(kSystem, "Error: 保存されたパスワードを復号できないため、もう一度設定してください\r\n");
+        Refuse(kPASS);
     }
 }
 
 // Writes one field; a text's bytes after its terminator are zeros, never an older value's tail.
-void SaveField(const Field &field, const uint8_t *value)
+void SaveField(SettingId id, const uint8_t *value)
 {
-    uint8_t data[260];
+    const SettingField &field = kSettingFields[id];
+    uint8_t data[kWidest];
     memcpy(data, value, field.width);
     if (field.type == StoreType::Text) {
         size_t length = strnlen(reinterpret_cast<char *>(data), field.width);
@@ -119,13 +117,13 @@ void SavePassword()
     uint32_t length = Settings.PENC != 0 ? StoreProtect(Settings.PASS, data, sizeof data) : 0;
     if (Settings.PENC != 0 && length == 0)
         AppendLog(kSystem, "Error: パスワードを暗号化できなかったため、暗号化せずに保存しました\r\n");
-    SaveField(kFields[PASS], length != 0 ? empty : reinterpret_cast<const uint8_t *>(Settings.PASS));
+    SaveField(kPASS, length != 0 ? empty : reinterpret_cast<const uint8_t *>(Settings.PASS));
     StoreWrite(kProtectedName, StoreType::Bytes, data, length);
     WipeSecret(data, sizeof data);
 }
 
-template <size_t N>
-void SaveGroup(const FieldIndex (&group)[N])
+// Writes the fields of the groups (all of them for ~0u), leaving refused values as they are stored.
+void SaveGroups(unsigned groups)
 {
     long status = StoreOpenForWrite();
     if (status != 0) {
@@ -135,15 +133,19 @@ void SaveGroup(const FieldIndex (&group)[N])
         return;
     }
     bool password = false;
-    for (FieldIndex index : group) {
-        if (index == PASS || index == PENC)
+    for (int i = 0; i < kSettingCount; i++) {
+        SettingId id = static_cast<SettingId>(i);
+        if ((kSettingFields[id].groups & groups) == 0 || SettingRefused(id))
+            continue;
+        if (id == kPASS || id == kPENC)
             password = true;  // written below, together
         else
-            SaveField(kFields[index], FieldData(kFields[index]));
+            SaveField(id, FieldData(id));
     }
     if (password) {
-        SaveField(kFields[PENC], FieldData(kFields[PENC]));
-        SavePassword();
+        SaveField(kPENC, FieldData(kPENC));
+        if (!SettingRefused(kPASS))
+            SavePassword();
     }
     StoreClose();
 }
@@ -153,19 +155,34 @@ void SaveGroup(const FieldIndex (&group)[N])
 void ResetSettings()
 {
     Settings = kDefaults;
+    refused = 0;
 }
+
+char *TextSetting(SettingId id) { return reinterpret_cast<char *>(FieldData(id)); }
+int32_t *NumberSetting(SettingId id) { return reinterpret_cast<int32_t *>(FieldData(id)); }
+
+void SetTextSetting(SettingId id, const char *text)
+{
+    char *field = TextSetting(id);
+    if (strcmp(field, text) == 0)
+        return;
+    CopyText(field, kSettingFields[id].width, text);
+    refused &= ~(uint32_t{1} << id);
+}
+
+bool SettingRefused(SettingId id) { return (refused & (uint32_t{1} << id)) != 0; }
 
 void LoadSettings()
 {
     if (!StoreOpenForRead())
         return;
-    for (FieldIndex index : kAll)
-        LoadField(kFields[index]);
+    for (int i = 0; i < kSettingCount; i++)
+        LoadField(static_cast<SettingId>(i));
     LoadProtectedPassword();
     StoreClose();
 }
 
-void SaveAllSettings() { SaveGroup(kAll); }
-void SaveBasicSettings() { SaveGroup(kBasic); }
-void SaveDetailSettings() { SaveGroup(kDetail); }
-void SaveNtpSettings() { SaveGroup(kNtp); }
+void SaveAllSettings() { SaveGroups(~0u); }
+void SaveBasicSettings() { SaveGroups(kBasicGroup); }
+void SaveDetailSettings() { SaveGroups(kDetailGroup); }
+void SaveNtpSettings() { SaveGroups(kNtpGroup); }

@@ -1,4 +1,5 @@
-// The settings sheet: its three pages, their context help, and the mail-program chooser.
+// The settings sheet: its three pages, described by one table of controls, their context help,
+// and the mail-program chooser.
 #include "settings/sheet.h"
 
 #include <commctrl.h>
@@ -20,88 +21,77 @@ namespace {
 
 constexpr size_t kNumberTextSize = 80;
 
-struct HelpText {
-    int control;
-    const char *text;
+// How a control shows and takes its setting.
+enum class Kind {
+    Text,      // an edit holding a text field
+    Number,    // an edit holding PORT, any value as the user wrote it
+    Interval,  // an edit holding TIME, brought within the timer's range
+    Mailer,    // the edit holding EXEC and PARA, split as the rules say
+    Check,     // a check box or radio button: the field is 1 when checked
+    Choice,    // one radio button of several: the field is value when checked
+    SignIn,    // the check box of the Run value, which is no field of ours
 };
 
-const HelpText kBasicHelp[] = {
-    {IDC_POP3, "POP3サーバの名前を入力してください"},
-    {IDC_USER, "POP3ユーザの名前を入力してください"},
-    {IDC_PASS, "POP3パスワードを入力してください"},
-    {IDC_TIME, "自動的にメールチェックする間隔（分）を入力してください"},
+struct Control {
+    int page;  // 0 to 2
+    int id;
+    Kind kind;
+    SettingId field;
+    int label;         // edits: the label or group box that names the field to the user
+    const char *help;  // the popup for F1 and the caption's "?", or nullptr for none
+    int32_t value;     // Choice: the field's value for this button
 };
 
-const HelpText kDetailHelp[] = {
-    {IDC_PORT, "POP3ポート番号を入力してください\r（普通は110を使います）"},
-    {IDC_MAILER, "外部メールソフトの実行ファイル名を入力してください\r（引数も有効です）"},
-    {IDC_APOP, "パスワードを暗号化して送ります\r（サーバがAPOP認証に対応している場合のみ有効）"},
-    {IDC_STCH, "Pollwick の起動と同時にメールチェックを行います"},
-    {IDC_NTFY, "新しいメールが届いたとき\rタスクトレイのアイコンから通知を表示します"},
-    {IDC_DCHK, "タスクトレイのアイコンをダブルクリックした時\r直ちにメールチェックを行います"},
-    {IDC_DMAL, "タスクトレイのアイコンをダブルクリックした時\r外部メールソフトを起動します"},
-    {IDC_TLS_NONE, "暗号化せずに通信します\r（APOPを使わなければパスワードもそのまま流れます）"},
-    {IDC_TLS_STLS, "接続してからSTLSコマンドで暗号化に切り替えます\r（ポート番号は普通110のままです）"},
-    {IDC_TLS_IMPLICIT, "接続と同時に暗号化して通信します\r（ポート番号は普通995を使います）"},
-    {IDC_PENC, "パスワードをWindowsのデータ保護機能で暗号化して保存します\r（保存したPCの同じユーザでのみ読み出せます）"},
-    {IDC_SIGNIN, "Windows にサインインしたとき\rPollwick を自動的に起動します"},
+// Every control of the three pages that shows a setting or has help.
+constexpr Control kControls[] = {
+    {0, IDC_POP3, Kind::Text, kPOP3, IDC_POP3_LABEL, "POP3サーバの名前を入力してください"},
+    {0, IDC_USER, Kind::Text, kUSER, IDC_USER_LABEL, "POP3ユーザの名前を入力してください"},
+    {0, IDC_PASS, Kind::Text, kPASS, IDC_PASS_LABEL, "POP3パスワードを入力してください"},
+    {0, IDC_TIME, Kind::Interval, kTIME, IDC_TIME_LABEL, "自動的にメールチェックする間隔（分）を入力してください"},
+    {1, IDC_PORT, Kind::Number, kPORT, IDC_PORT_LABEL, "POP3ポート番号を入力してください\r（普通は110を使います）"},
+    {1, IDC_MAILER, Kind::Mailer, kEXEC, IDC_MAILER_GROUP,
+     "外部メールソフトの実行ファイル名を入力してください\r（引数も有効です）"},
+    {1, IDC_APOP, Kind::Check, kAPOP, 0, "パスワードを暗号化して送ります\r（サーバがAPOP認証に対応している場合のみ有効）"},
+    {1, IDC_STCH, Kind::Check, kSTCH, 0, "Pollwick の起動と同時にメールチェックを行います"},
+    {1, IDC_NTFY, Kind::Check, kNTFY, 0, "新しいメールが届いた時\rタスクトレイのアイコンから通知を表示します"},
+    {1, IDC_DCHK, Kind::Check, kDCHK, 0, "タスクトレイのアイコンをダブルクリックした時\r直ちにメールチェックを行います"},
+    {1, IDC_DMAL, Kind::Check, kDMAL, 0, "タスクトレイのアイコンをダブルクリックした時\r外部メールソフトを起動します"},
+    {1, IDC_TLS_NONE, Kind::Choice, kTLSM, 0, "暗号化せずに通信します\r（APOPを使わなければパスワードもそのまま送ります）",
+     kTlsNone},
+    {1, IDC_TLS_STLS, Kind::Choice, kTLSM, 0,
+     "接続してからSTLSコマンドで暗号化に切り替えます\r（ポート番号は普通110のままです）", kTlsStls},
+    {1, IDC_TLS_IMPLICIT, Kind::Choice, kTLSM, 0, "接続と同時に暗号化して通信します\r（POP3ポート番号は普通995にします）",
+     kTlsImplicit},
+    {1, IDC_PENC, Kind::Check, kPENC, 0,
+     "パスワードを Windows のデータ保護機能で暗号化して保存します\r（保存したPCの同じユーザだけが読み出せます）"},
+    {1, IDC_SIGNIN, Kind::SignIn, kSettingCount, 0, "Windows にサインインした時\rPollwick を自動的に起動します"},
+    {2, IDC_NTPS, Kind::Text, kNTPS, IDC_NTPS_LABEL, "NTPサーバ名を入力してください"},
 };
+
+// What OK writes for each page.
+void (*const kSave[])() = {SaveBasicSettings, SaveDetailSettings, SaveNtpSettings};
 
 // The open sheet; null while there is none.
 HWND sheetWindow;
 
-// The encryption choices in the order of TLSM's values.
-constexpr int kTlsButtons[] = {IDC_TLS_NONE, IDC_TLS_STLS, IDC_TLS_IMPLICIT};
+bool IsEdit(Kind kind) { return kind == Kind::Text || kind == Kind::Number || kind == Kind::Interval || kind == Kind::Mailer; }
 
-const HelpText kNtpHelp[] = {
-    {IDC_NTPS, "NTPサーバ名を入力してください"},
-};
-
-// Each page's edits, with the label that names them to the user.
-struct NamedEdit {
-    int edit, label;
-};
-constexpr NamedEdit kBasicEdits[] = {
-    {IDC_POP3, IDC_POP3_LABEL}, {IDC_USER, IDC_USER_LABEL}, {IDC_PASS, IDC_PASS_LABEL}, {IDC_TIME, IDC_TIME_LABEL}};
-constexpr NamedEdit kDetailEdits[] = {{IDC_PORT, IDC_PORT_LABEL}, {IDC_MAILER, IDC_MAILER_GROUP}};
-constexpr NamedEdit kNtpEdits[] = {{IDC_NTPS, IDC_NTPS_LABEL}};
-
-// WM_HELP: the popup of the control asked about, at the mouse; controls without a text get none.
-template <size_t N>
-void ShowControlHelp(HWND page, LPARAM lParam, const HelpText (&texts)[N])
+// The bytes an edit's text may take, its terminator included.
+size_t TextRoom(const Control &control)
 {
-    const HELPINFO *help = reinterpret_cast<const HELPINFO *>(lParam);
-    for (const HelpText &entry : texts)
-        if (entry.control == help->iCtrlId) {
-            ShowHelpPopup(page, entry.text, help->MousePos);
-            return;
-        }
-}
-
-// True when every edit of the page holds a text the program can keep as it is. Otherwise the user
-// is told which field holds a character that code page 932 lacks (such a text could be neither
-// stored nor sent as typed), and that field gets the focus.
-template <size_t N>
-bool EditsFit(HWND page, const NamedEdit (&edits)[N])
-{
-    for (const NamedEdit &named : edits) {
-        char text[kMailerTextSize];
-        if (GetItemText(page, named.edit, text, sizeof text) != Narrowed::Foreign)
-            continue;
-        char label[80], message[kFormatLimit];
-        GetItemText(page, named.label, label, sizeof label);
-        FormatText(message, sizeof message, "「%s」に使えない文字が含まれています（アクセント付きの文字や絵文字など）。\n"
-                   "この文字は保存も送信もできないため、入力し直してください。", label);
-        ShowMessage(page, message, SHEET_CAPTION, MB_OK | MB_ICONWARNING);
-        SetFocus(GetDlgItem(page, named.edit));
-        return false;
+    switch (control.kind) {
+    case Kind::Text: return kSettingFields[control.field].width;
+    case Kind::Mailer: return kMailerTextSize;
+    default: return kNumberTextSize;
     }
-    return true;
 }
 
-// Reads a control's text into field (size bytes), cut at the end of a whole character when it is
-// longer: the pages have refused a text with a character the program cannot keep.
-void ReadControlText(HWND page, int id, char *field, size_t size) { GetItemText(page, id, field, size); }
+bool IsChecked(HWND page, int id) { return IsDlgButtonChecked(page, id) == BST_CHECKED; }
+
+void SetCheck(HWND page, int id, bool on)
+{
+    SendDlgItemMessageW(page, id, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
+}
 
 void ShowNumber(HWND page, int id, int32_t value)
 {
@@ -110,57 +100,168 @@ void ShowNumber(HWND page, int id, int32_t value)
     SetItemText(page, id, text);
 }
 
-int32_t ReadNumber(HWND page, int id)
+// Fills the page's controls from the record (and the Run value).
+void ShowControls(HWND page, int index)
 {
-    char text[kNumberTextSize];
-    ReadControlText(page, id, text, sizeof text);
-    return ReadLeadingInteger(text);
+    for (const Control &control : kControls) {
+        if (control.page != index)
+            continue;
+        char mailer[kMailerTextSize];
+        switch (control.kind) {
+        case Kind::Text: SetItemText(page, control.id, TextSetting(control.field)); break;
+        case Kind::Number:
+        case Kind::Interval: ShowNumber(page, control.id, *NumberSetting(control.field)); break;
+        case Kind::Mailer:
+            JoinMailerText(Settings.EXEC, Settings.PARA, mailer, sizeof mailer);
+            SetItemText(page, control.id, mailer);
+            break;
+        case Kind::Check: SetCheck(page, control.id, *NumberSetting(control.field) != 0); break;
+        // A TLSM that no version wrote shows as no choice and stays as it is unless one is made.
+        case Kind::Choice: SetCheck(page, control.id, *NumberSetting(control.field) == control.value); break;
+        case Kind::SignIn: SetCheck(page, control.id, StartsAtSignIn()); break;
+        }
+    }
 }
 
-int32_t IsChecked(HWND page, int id) { return IsDlgButtonChecked(page, id) == BST_CHECKED ? 1 : 0; }
-
-void SetCheck(HWND page, int id, int32_t value)
+// Takes the page's controls into the record (the page has been checked: every text fits).
+void TakeControls(HWND page, int index)
 {
-    SendDlgItemMessageW(page, id, BM_SETCHECK, static_cast<WPARAM>(value), 0);
+    for (const Control &control : kControls) {
+        if (control.page != index)
+            continue;
+        char text[kMailerTextSize] = "";
+        if (IsEdit(control.kind))
+            GetItemText(page, control.id, text, TextRoom(control));
+        char exec[sizeof Settings.EXEC], para[sizeof Settings.PARA];
+        switch (control.kind) {
+        case Kind::Text: SetTextSetting(control.field, text); break;
+        case Kind::Number: *NumberSetting(control.field) = ReadLeadingInteger(text); break;
+        case Kind::Interval: *NumberSetting(control.field) = IntervalFromText(text); break;
+        case Kind::Mailer:
+            if (SplitMailerText(text, exec, sizeof exec, para, sizeof para) == MailerSplit::Accepted) {
+                SetTextSetting(kEXEC, exec);
+                SetTextSetting(kPARA, para);
+            }
+            break;
+        case Kind::Check: *NumberSetting(control.field) = IsChecked(page, control.id) ? 1 : 0; break;
+        case Kind::Choice:
+            if (IsChecked(page, control.id))
+                *NumberSetting(control.field) = control.value;
+            break;
+        case Kind::SignIn:
+            // Only a change of the box: a value that names another copy of the program stays its.
+            if (IsChecked(page, control.id) != StartsAtSignIn())
+                SetStartAtSignIn(IsChecked(page, control.id));
+            break;
+        }
+    }
 }
 
-bool IsApply(LPARAM lParam) { return reinterpret_cast<const NMHDR *>(lParam)->code == PSN_APPLY; }
-bool IsLeaving(LPARAM lParam) { return reinterpret_cast<const NMHDR *>(lParam)->code == PSN_KILLACTIVE; }
-
-// Tells the sheet that the page took its values; the apply is never refused.
-INT_PTR Applied(HWND page)
+// Tells the user why the page cannot take what control holds (format names its label, then the
+// limit), and gives it the focus: false.
+bool Refuse(HWND page, const Control &control, const char *caption, const char *format, int limit = 0)
 {
-    SetWindowLongPtrW(page, DWLP_MSGRESULT, PSNRET_NOERROR);
-    return TRUE;
-}
-
-// Leaving the page, or OK: a text the page cannot take keeps the sheet open on it, before any page
-// has written anything.
-INT_PTR StayUnless(HWND page, bool valid)
-{
-    SetWindowLongPtrW(page, DWLP_MSGRESULT, valid ? FALSE : TRUE);
-    return TRUE;
-}
-
-// True when the mail-program box splits into a program and its arguments; otherwise the user is
-// told why, and the box gets the focus.
-bool CheckMailerText(HWND page)
-{
-    char mailer[kMailerTextSize] = "";
-    char exec[sizeof Settings.EXEC], para[sizeof Settings.PARA];
-    ReadControlText(page, IDC_MAILER, mailer, sizeof mailer);
-    MailerSplit split = SplitMailerText(mailer, exec, sizeof exec, para, sizeof para);
-    if (split == MailerSplit::Accepted)
-        return true;
-    ShowMessage(page,
-                split == MailerSplit::TooLong
-                    ? "メールソフトのパスか引数が長すぎます。\nパスは259バイト、引数は255バイトまでです"
-                      "（全角文字は1文字2バイトです）。"
-                    : "どれがメールソフトの実行ファイルか分かりません。\n\".exe\" で終わるパスに続けて引数を書くか、"
-                      "パスを \" で囲んでください。",
-                MAILER_BOX_CAPTION, MB_OK | MB_ICONWARNING);
-    SetFocus(GetDlgItem(page, IDC_MAILER));
+    char label[80], message[kFormatLimit];
+    GetItemText(page, control.label, label, sizeof label);
+    FormatText(message, sizeof message, format, label, limit);
+    ShowMessage(page, message, caption, MB_OK | MB_ICONWARNING);
+    SetFocus(GetDlgItem(page, control.id));
     return false;
+}
+
+const char kForeign[] = "「%s」に使えない文字が含まれています（アクセント付きの文字や絵文字など）。\n"
+                        "このような文字は Pollwick では扱えないため、入力し直してください。";
+const char kTooLong[] = "「%s」が長すぎます。\n%d バイトまでです（全角文字は1文字2バイトです）。";
+const char kMailerTooLong[] = "メールソフトのパスか引数が長すぎます。\nパスは259バイト、引数は255バイトまでです"
+                              "（全角文字は1文字2バイトです）。";
+const char kNoProgram[] = "メールソフトの実行ファイルを特定できません。\n\".exe\" で終わるパスの後に空白を入れて"
+                          "引数を書くか、パスを半角の二重引用符（\"）で囲んでください。";
+
+// True when every edit of the page holds a text the program can keep whole and as it is: no
+// character that code page 932 lacks, nothing beyond its field (a cut password or path would be
+// another one), and a mail-program text that splits. Otherwise the user is told about the first
+// that does not, and it gets the focus.
+bool EditsFit(HWND page, int index)
+{
+    for (const Control &control : kControls) {
+        if (control.page != index || !IsEdit(control.kind))
+            continue;
+        char text[kMailerTextSize];
+        Narrowed taken = GetItemText(page, control.id, text, TextRoom(control));
+        if (taken == Narrowed::Foreign)
+            return Refuse(page, control, SHEET_CAPTION, kForeign);
+        if (control.kind != Kind::Mailer && taken == Narrowed::Cut)
+            return Refuse(page, control, SHEET_CAPTION, kTooLong, static_cast<int>(TextRoom(control) - 1));
+        if (control.kind != Kind::Mailer)
+            continue;
+        char exec[sizeof Settings.EXEC], para[sizeof Settings.PARA];
+        MailerSplit split = taken == Narrowed::Cut ? MailerSplit::TooLong
+                                                   : SplitMailerText(text, exec, sizeof exec, para, sizeof para);
+        if (split != MailerSplit::Accepted)
+            return Refuse(page, control, MAILER_BOX_CAPTION, split == MailerSplit::TooLong ? kMailerTooLong : kNoProgram);
+    }
+    return true;
+}
+
+// WM_HELP: the popup of the control asked about, at the mouse; controls without a text get none.
+void ShowControlHelp(HWND page, int index, LPARAM lParam)
+{
+    const HELPINFO *help = reinterpret_cast<const HELPINFO *>(lParam);
+    for (const Control &control : kControls)
+        if (control.page == index && control.id == help->iCtrlId && control.help != nullptr)
+            ShowHelpPopup(page, control.help, help->MousePos);
+}
+
+// The open-file dialog for the mail program. Its path goes into the box alone (quoted when it
+// must be): arguments that stood there are gone. Nothing changes in the record before OK.
+void ChooseMailer(HWND page)
+{
+    // Kept for the run: the dialog opens where the last choice was.
+    static wchar_t fileName[MAX_PATH];
+    static wchar_t fileTitle[64];
+    wchar_t title[80];
+    ToWide(MAILER_CHOOSER_TITLE, title, 80);
+    OPENFILENAMEW dialog = {OPENFILENAME_SIZE_VERSION_400W};
+    static_assert(offsetof(OPENFILENAMEW, lpTemplateName) + sizeof(LPCWSTR) == (sizeof(void *) == 8 ? 136 : 76));
+    dialog.hwndOwner = page;
+    dialog.lpstrFilter = L"EXE files(*.exe)\0*.exe\0All Files(*.*)\0*.*\0";
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = fileName;
+    dialog.nMaxFile = MAX_PATH;
+    dialog.lpstrFileTitle = fileTitle;
+    dialog.nMaxFileTitle = 64;
+    dialog.lpstrTitle = title;
+    dialog.Flags = OFN_FILEMUSTEXIST;
+    dialog.lpstrDefExt = L"exe";
+    if (!GetOpenFileNameW(&dialog))
+        return;
+    // A path the program cannot keep whole would start something else than the file picked.
+    char path[sizeof Settings.EXEC];
+    Narrowed taken = ToCodePage(fileName, path, sizeof path);
+    if (taken != Narrowed::Whole) {
+        ShowMessage(page,
+                    taken == Narrowed::Foreign
+                        ? "このファイルのパスには使えない文字が含まれています（アクセント付きの文字や絵文字など）。"
+                        : "このファイルのパスは長すぎます。\nパスは259バイトまでです（全角文字は1文字2バイトです）。",
+                    MAILER_BOX_CAPTION, MB_OK | MB_ICONWARNING);
+        return;
+    }
+    char mailer[kMailerTextSize];
+    JoinMailerText(path, "", mailer, sizeof mailer);
+    SetItemText(page, IDC_MAILER, mailer);
+}
+
+// "同期！": the server text is taken at once, without saving; the exchange blocks the sheet.
+void SyncFromPage(HWND page)
+{
+    if (!EditsFit(page, 2))
+        return;
+    char server[sizeof Settings.NTPS];
+    GetItemText(page, IDC_NTPS, server, sizeof server);
+    SetTextSetting(kNTPS, server);
+    char report[kSyncReportSize] = "";
+    SyncClock(Settings.NTPS, report);
+    SetItemText(page, IDC_SYNCREPORT, report);
 }
 
 // Moves the sheet to the middle of the work area, keeping its size. Only the work area's right
@@ -175,134 +276,69 @@ void CentreOnWorkArea(HWND sheet)
     MoveWindow(sheet, (area.right - width) / 2, (area.bottom - height) / 2, width, height, TRUE);
 }
 
-}  // namespace
+// The first page is created with the sheet, the others only when first chosen. The sheet's owner
+// is a window nobody sees: without a button of its own on the taskbar, and in front, the sheet
+// could open behind other windows and be lost there.
+void PresentSheet(HWND page)
+{
+    sheetWindow = GetParent(page);
+    CentreOnWorkArea(sheetWindow);
+    SetWindowLongPtrW(sheetWindow, GWL_EXSTYLE, GetWindowLongPtrW(sheetWindow, GWL_EXSTYLE) | WS_EX_APPWINDOW);
+    SetForegroundWindow(sheetWindow);
+}
 
-INT_PTR CALLBACK BasicPageProc(HWND page, UINT message, WPARAM, LPARAM lParam)
+// The three pages share one procedure; index tells which page it runs for.
+INT_PTR HandlePage(int index, HWND page, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_INITDIALOG:
-        SetItemText(page, IDC_POP3, Settings.POP3);
-        SetItemText(page, IDC_USER, Settings.USER);
-        SetItemText(page, IDC_PASS, Settings.PASS);
-        ShowNumber(page, IDC_TIME, Settings.TIME);
-        // The first page is created with the sheet, the others only when first chosen. The sheet's
-        // owner is a window nobody sees: without a button of its own on the taskbar, and in front,
-        // the sheet could open behind other windows and be lost there.
-        sheetWindow = GetParent(page);
-        CentreOnWorkArea(sheetWindow);
-        SetWindowLongPtrW(sheetWindow, GWL_EXSTYLE, GetWindowLongPtrW(sheetWindow, GWL_EXSTYLE) | WS_EX_APPWINDOW);
-        SetForegroundWindow(sheetWindow);
+        ShowControls(page, index);
+        if (index == 0)
+            PresentSheet(page);
         return FALSE;
     case WM_HELP:
-        ShowControlHelp(page, lParam, kBasicHelp);
-        return FALSE;
-    case WM_NOTIFY: {
-        if (IsLeaving(lParam))
-            return StayUnless(page, EditsFit(page, kBasicEdits));
-        if (!IsApply(lParam))
-            return FALSE;
-        ReadControlText(page, IDC_POP3, Settings.POP3, sizeof Settings.POP3);
-        ReadControlText(page, IDC_USER, Settings.USER, sizeof Settings.USER);
-        ReadControlText(page, IDC_PASS, Settings.PASS, sizeof Settings.PASS);
-        char interval[kNumberTextSize];
-        ReadControlText(page, IDC_TIME, interval, sizeof interval);
-        Settings.TIME = IntervalFromText(interval);
-        SaveBasicSettings();
-        return Applied(page);
-    }
-    default:
-        return FALSE;
-    }
-}
-
-INT_PTR CALLBACK DetailPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    switch (message) {
-    case WM_INITDIALOG: {
-        ShowNumber(page, IDC_PORT, Settings.PORT);
-        SetCheck(page, IDC_APOP, Settings.APOP);
-        SetCheck(page, IDC_STCH, Settings.STCH);
-        SetCheck(page, IDC_DCHK, Settings.DCHK);
-        SetCheck(page, IDC_DMAL, Settings.DMAL);
-        SetCheck(page, IDC_PENC, Settings.PENC != 0 ? 1 : 0);
-        SetCheck(page, IDC_NTFY, Settings.NTFY != 0 ? 1 : 0);
-        SetCheck(page, IDC_SIGNIN, StartsAtSignIn() ? 1 : 0);
-        // A value no version wrote shows as no choice and stays as it is unless one is made.
-        for (int32_t mode = 0; mode < 3; mode++)
-            SetCheck(page, kTlsButtons[mode], Settings.TLSM == mode ? 1 : 0);
-        char mailer[kMailerTextSize];
-        JoinMailerText(Settings.EXEC, Settings.PARA, mailer, sizeof mailer);
-        SetItemText(page, IDC_MAILER, mailer);
-        return FALSE;
-    }
-    case WM_HELP:
-        ShowControlHelp(page, lParam, kDetailHelp);
+        ShowControlHelp(page, index, lParam);
         return FALSE;
     case WM_COMMAND:
-        // The path alone replaces the box (quoted if it must be): arguments that stood there are gone.
-        if (LOWORD(wParam) == IDC_CHOOSE_MAILER && ChooseMailer(page) == 1) {
-            char mailer[kMailerTextSize];
-            JoinMailerText(Settings.EXEC, "", mailer, sizeof mailer);
-            SetItemText(page, IDC_MAILER, mailer);
-        }
-        return FALSE;
-    case WM_NOTIFY: {
-        if (IsLeaving(lParam))
-            return StayUnless(page, EditsFit(page, kDetailEdits) && CheckMailerText(page));
-        if (!IsApply(lParam))
-            return FALSE;
-        Settings.PORT = ReadNumber(page, IDC_PORT);  // any value, as the user wrote it
-        Settings.APOP = IsChecked(page, IDC_APOP);
-        Settings.STCH = IsChecked(page, IDC_STCH);
-        Settings.DCHK = IsChecked(page, IDC_DCHK);
-        Settings.DMAL = IsChecked(page, IDC_DMAL);
-        Settings.PENC = IsChecked(page, IDC_PENC);
-        Settings.NTFY = IsChecked(page, IDC_NTFY);
-        SetStartAtSignIn(IsChecked(page, IDC_SIGNIN) != 0);
-        for (int32_t mode = 0; mode < 3; mode++)
-            if (IsChecked(page, kTlsButtons[mode]))
-                Settings.TLSM = mode;
-        char mailer[kMailerTextSize] = "";
-        ReadControlText(page, IDC_MAILER, mailer, sizeof mailer);
-        SplitMailerText(mailer, Settings.EXEC, sizeof Settings.EXEC, Settings.PARA, sizeof Settings.PARA);
-        SaveDetailSettings();
-        return Applied(page);
-    }
-    default:
-        return FALSE;
-    }
-}
-
-INT_PTR CALLBACK NtpPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    switch (message) {
-    case WM_INITDIALOG:
-        SetItemText(page, IDC_NTPS, Settings.NTPS);
-        return FALSE;
-    case WM_HELP:
-        ShowControlHelp(page, lParam, kNtpHelp);
-        return FALSE;
-    case WM_COMMAND:
-        if (LOWORD(wParam) == IDC_SYNC && EditsFit(page, kNtpEdits)) {
-            // The server text is taken at once, without saving; the exchange blocks the sheet.
-            ReadControlText(page, IDC_NTPS, Settings.NTPS, sizeof Settings.NTPS);
-            char report[kSyncReportSize] = "";
-            SyncClock(Settings.NTPS, report);
-            SetItemText(page, IDC_SYNCREPORT, report);
-        }
+        if (index == 1 && LOWORD(wParam) == IDC_CHOOSE_MAILER)
+            ChooseMailer(page);
+        if (index == 2 && LOWORD(wParam) == IDC_SYNC)
+            SyncFromPage(page);
         return FALSE;
     case WM_NOTIFY:
-        if (IsLeaving(lParam))
-            return StayUnless(page, EditsFit(page, kNtpEdits));
-        if (!IsApply(lParam))
+        switch (reinterpret_cast<const NMHDR *>(lParam)->code) {
+        case PSN_KILLACTIVE:
+            // Leaving the page, or OK: what the page cannot take keeps the sheet open on it, before
+            // any page has written anything.
+            SetWindowLongPtrW(page, DWLP_MSGRESULT, EditsFit(page, index) ? FALSE : TRUE);
+            return TRUE;
+        case PSN_APPLY:
+            TakeControls(page, index);
+            kSave[index]();
+            SetWindowLongPtrW(page, DWLP_MSGRESULT, PSNRET_NOERROR);
+            return TRUE;
+        default:
             return FALSE;
-        ReadControlText(page, IDC_NTPS, Settings.NTPS, sizeof Settings.NTPS);
-        SaveNtpSettings();
-        return Applied(page);
+        }
     default:
         return FALSE;
     }
 }
+
+INT_PTR CALLBACK BasicPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return HandlePage(0, page, message, wParam, lParam);
+}
+INT_PTR CALLBACK DetailPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return HandlePage(1, page, message, wParam, lParam);
+}
+INT_PTR CALLBACK NtpPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return HandlePage(2, page, message, wParam, lParam);
+}
+
+}  // namespace
 
 void ShowSettingsSheet(HWND owner)
 {
@@ -341,41 +377,7 @@ void ShowSettingsSheet(HWND owner)
 
 void BringSettingsSheetForward()
 {
+    // The sheet's own message box or file dialog, when it shows one: that is where the user is.
     if (sheetWindow != nullptr)
-        SetForegroundWindow(sheetWindow);
-}
-
-int ChooseMailer(HWND owner)
-{
-    // Kept for the run: the dialog opens where the last choice was.
-    static wchar_t fileName[MAX_PATH];
-    static wchar_t fileTitle[64];
-    wchar_t title[80];
-    ToWide(MAILER_CHOOSER_TITLE, title, 80);
-    OPENFILENAMEW dialog = {OPENFILENAME_SIZE_VERSION_400W};
-    static_assert(offsetof(OPENFILENAMEW, lpTemplateName) + sizeof(LPCWSTR) == (sizeof(void *) == 8 ? 136 : 76));
-    dialog.hwndOwner = owner;
-    dialog.lpstrFilter = L"EXE files(*.exe)\0*.exe\0All Files(*.*)\0*.*\0";
-    dialog.nFilterIndex = 1;
-    dialog.lpstrFile = fileName;
-    dialog.nMaxFile = MAX_PATH;
-    dialog.lpstrFileTitle = fileTitle;
-    dialog.nMaxFileTitle = 64;
-    dialog.lpstrTitle = title;
-    dialog.Flags = OFN_FILEMUSTEXIST;
-    dialog.lpstrDefExt = L"exe";
-    if (!GetOpenFileNameW(&dialog))
-        return 0;
-    // A path the program cannot keep whole would start something else than the file picked.
-    char path[sizeof Settings.EXEC];
-    Narrowed taken = ToCodePage(fileName, path, sizeof path);
-    if (taken != Narrowed::Whole) {
-        ShowMessage(owner,
-                    taken == Narrowed::Foreign ? "このファイルのパスには使えない文字が含まれています（アクセント付きの文字や絵文字など）。"
-                                               : "このファイルのパスは長すぎます（259バイトまでです）。",
-                    MAILER_BOX_CAPTION, MB_OK | MB_ICONWARNING);
-        return 0;
-    }
-    CopyText(Settings.EXEC, sizeof Settings.EXEC, path);
-    return 1;
+        SetForegroundWindow(GetLastActivePopup(sheetWindow));
 }

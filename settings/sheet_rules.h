@@ -4,8 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 
-// The mail-program box holds EXEC, a space and PARA: 259 + 1 + 255 characters and a terminator.
-constexpr size_t kMailerTextSize = 516;
+// The mail-program box holds EXEC (in double quotes when it must be), a space and PARA:
+// 2 + 259 + 1 + 255 bytes and a terminator.
+constexpr size_t kMailerTextSize = 518;
 
 // The leading decimal integer of text as the C runtime's atoi reads it: white space skipped, an
 // optional sign, then digits; 0 when there are none. Values beyond 32 bits stop at the nearest

@@ -1,9 +1,12 @@
-// Starting with Windows: the value that names the program under the user's Run key. Its state is
-// that value alone; the program's own key holds nothing of it.
+// Starting at sign-in: the value that names the program under the user's Run key, and Task
+// Manager's mark beside it. The program's own key holds nothing of it.
 #pragma once
 
+// On: the Run value is there and Task Manager has not disabled it.
 bool StartsAtSignIn();
-// Writes the running program's quoted path there, or removes it.
+// Writes the running program's quoted path there and clears a "Disabled" mark, or removes it.
 void SetStartAtSignIn(bool on);
-// At start: when it is on, it names this program, also after the program has been moved.
+// At start: a Run value that names a program which no longer exists (this one, moved, or a copy
+// run from a zip and deleted since) names this program instead. One that names another program
+// that is there stays its own.
 void KeepSignInCurrent();

@@ -4,6 +4,7 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include "clock/sntp.h"
 #include "resources/names.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
@@ -35,6 +36,7 @@ int iconRetries;
 // tried once more a little later.
 constexpr int kResumeRetrySeconds = 25;
 bool checkAfterResume;
+HPOWERNOTIFY resumeNotification;
 
 const wchar_t kClassName[] = L"" MAIN_WINDOW_CLASS;
 
@@ -52,6 +54,13 @@ UINT_PTR ArmCheckTimer(HWND window, UINT delayMs)
 // product fits the timer.
 UINT IntervalMs() { return static_cast<UINT>(Settings.TIME) * 60000u; }
 
+// Asks the shell for the icon every 2 s, for a minute.
+void RetryTrayIcon(HWND window)
+{
+    iconRetries = 0;
+    SetTimer(window, ID_ICONTIMER, kIconRetryMs, nullptr);
+}
+
 void CheckSoon(HWND window)
 {
     KillTimer(window, ID_CHECKTIMER);
@@ -62,12 +71,13 @@ void CheckSoon(HWND window)
 const char *MailerFailure(INT_PTR result)
 {
     switch (result) {
-    case 0: return "メモリやリソースが足りません";
+    case 0:
+    case SE_ERR_OOM: return "メモリやリソースが足りません";
     case SE_ERR_FNF: return "ファイルが見つかりません";
     case SE_ERR_PNF: return "フォルダが見つかりません";
     case SE_ERR_ACCESSDENIED: return "アクセスが拒否されました";
     case ERROR_BAD_FORMAT: return "実行できるファイルではありません";
-    case SE_ERR_NOASSOC: return "このファイルを開くプログラムが決まっていません";
+    case SE_ERR_NOASSOC: return "このファイルに関連付けられたプログラムがありません";
     default: return "予期しないエラーです";
     }
 }
@@ -123,7 +133,13 @@ void OnCreate(HWND window)
     AddTrayIcon(window, &TrayIcon);
     SetTrayIcon(window, &TrayIcon, IDI_NO_MAIL + CountOffset(Settings.ALLM, Settings.OLDM));
     if (!TrayIconShown)
-        SetTimer(window, ID_ICONTIMER, kIconRetryMs, nullptr);
+        RetryTrayIcon(window);
+    // Laptops with Modern Standby wake without the old resume broadcast: asked for, they send it
+    // to this window too (Windows 8 and later).
+    using Register = HPOWERNOTIFY(WINAPI *)(HANDLE, DWORD);
+    if (auto enroll = reinterpret_cast<Register>(
+            reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "RegisterSuspendResumeNotification"))))
+        resumeNotification = enroll(window, DEVICE_NOTIFY_WINDOW_HANDLE);
     if (!AccountComplete()) {
         ShowMessage(nullptr, "POP3の設定を行ってください。", PROMPT_BOX_CAPTION, MB_OK);
         Settings.SheetOpen = 1;
@@ -142,7 +158,7 @@ void OnCheckTimer(HWND window)
     if (RunCheckCycle(window, &TrayIcon) < 0 && afterResume && LastCheckFailedOnNetwork() &&
         ArmCheckTimer(window, kResumeRetrySeconds * 1000u)) {
         char text[80];
-        FormatText(text, sizeof text, "スリープからの復帰直後のため、%d 秒後にもう一度接続します...\r\n",
+        FormatText(text, sizeof text, "スリープからの復帰直後のため、%d 秒後に再接続します...\r\n",
                    kResumeRetrySeconds);
         AppendLog(kSystem, text);
         return;
@@ -170,8 +186,11 @@ void OnCommand(HWND window, int id)
             BringSettingsSheetForward();
         break;
     case IDM_SHOWLOG:
-        if (LogWindow != nullptr)
+        // Shown, or brought forward when it is already.
+        if (LogWindow != nullptr) {
             ShowWindow(LogWindow, SW_SHOW);
+            SetForegroundWindow(LogWindow);
+        }
         break;
     case IDM_VERSION: ShowVersion(); break;
     default: break;
@@ -227,6 +246,12 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         OnCreate(window);
         return 0;
     case WM_DESTROY:
+        if (resumeNotification != nullptr) {
+            using Unregister = BOOL(WINAPI *)(HPOWERNOTIFY);
+            if (auto leave = reinterpret_cast<Unregister>(reinterpret_cast<void (*)()>(
+                    GetProcAddress(GetModuleHandleW(L"user32.dll"), "UnregisterSuspendResumeNotification"))))
+                leave(resumeNotification);
+        }
         Shell_NotifyIconW(NIM_DELETE, &TrayIcon);
         SaveAllSettings();
         PostQuitMessage(0);
@@ -248,7 +273,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_TIMER:
         if (wParam == ID_ICONTIMER) {
-            if (RestoreTrayIcon(&TrayIcon) || ++iconRetries >= kIconRetries)
+            if (EnsureTrayIcon(&TrayIcon) || ++iconRetries >= kIconRetries)
                 KillTimer(window, ID_ICONTIMER);
         } else {
             OnCheckTimer(window);
@@ -271,7 +296,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         // A new shell has an empty notification area: the record still holds the picture and
         // tooltip on show.
         if (message == TaskbarCreatedMessage && message != 0) {
-            RestoreTrayIcon(&TrayIcon);
+            // One that is not ready for it yet is asked again, as at sign-in.
+            if (!EnsureTrayIcon(&TrayIcon))
+                RetryTrayIcon(window);
             return 0;
         }
         return DefWindowProcW(window, message, wParam, lParam);
@@ -308,6 +335,17 @@ int CreateMainWindows(HINSTANCE instance)
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
+    // A DLL dropped beside the program (in a downloads folder, say) is never loaded in place of
+    // the system's (Windows 8, and Windows 7 with its 2011 update).
+    using SetDirectories = BOOL(WINAPI *)(DWORD);
+    if (auto searchOnly = reinterpret_cast<SetDirectories>(reinterpret_cast<void (*)()>(
+            GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories"))))
+        searchOnly(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    // Started with consent to set the clock: that, and nothing else.
+    char commandLine[kFormatLimit], server[sizeof Settings.NTPS];
+    if (ToCodePage(GetCommandLineW(), commandLine, sizeof commandLine) == Narrowed::Whole &&
+        ParseClockSwitch(commandLine, server, sizeof server))
+        return static_cast<int>(RunClockHelper(server));
     // The shell starts a mail program that is a shortcut through COM, on this thread.
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     MSG message = {};

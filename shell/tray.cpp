@@ -64,12 +64,14 @@ void AddTrayIcon(HWND window, NOTIFYICONDATAW *icon)
 {
     FillRecord(window, icon, LoadTrayPicture(window, IDI_NO_MAIL));
     TrayIconId = IDI_NO_MAIL;
-    RestoreTrayIcon(icon);
+    EnsureTrayIcon(icon);
 }
 
-bool RestoreTrayIcon(NOTIFYICONDATAW *icon)
+bool EnsureTrayIcon(NOTIFYICONDATAW *icon)
 {
-    TrayIconShown = Shell_NotifyIconW(NIM_ADD, icon) != FALSE;
+    // Asked first whether it has the icon: a busy shell may add one while our NIM_ADD times out,
+    // and from then on every NIM_ADD of it fails.
+    TrayIconShown = Shell_NotifyIconW(NIM_MODIFY, icon) || Shell_NotifyIconW(NIM_ADD, icon);
     return TrayIconShown;
 }
 
@@ -79,10 +81,7 @@ namespace {
 // Only the picture on show is held afterwards: the shell keeps its own copy.
 void UpdateTrayIcon(NOTIFYICONDATAW *icon, HICON previous)
 {
-    if (Shell_NotifyIconW(NIM_MODIFY, icon))
-        TrayIconShown = true;
-    else
-        RestoreTrayIcon(icon);
+    EnsureTrayIcon(icon);
     if (previous != nullptr)
         DestroyIcon(previous);
 }
@@ -104,7 +103,7 @@ void ReloadTrayPicture(HWND window, NOTIFYICONDATAW *icon)
     UpdateTrayIcon(icon, previous);
 }
 
-int ShowTrayMenu(HWND window)
+void ShowTrayMenu(HWND window)
 {
     auto module = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE));
     HMENU menu = LoadMenuW(module, L"RTRAYMENU");
@@ -115,8 +114,9 @@ int ShowTrayMenu(HWND window)
     // elsewhere.
     SetForegroundWindow(window);
     TrackPopupMenu(popup, TPM_BOTTOMALIGN | TPM_LEFTALIGN | TPM_LEFTBUTTON, cursor.x, cursor.y, 0, window, nullptr);
+    // And a message of its own right after, or the menu may not open at the next click.
+    PostMessageW(window, WM_NULL, 0, 0);
     DestroyMenu(menu);
-    return 0;
 }
 
 int32_t RunCheckCycle(HWND window, NOTIFYICONDATAW *icon)
@@ -130,7 +130,9 @@ int32_t RunCheckCycle(HWND window, NOTIFYICONDATAW *icon)
     SetTrayIcon(window, icon, outcome.icon);
     Settings.ALLM = outcome.allm;
     if (outcome.mailBeep) {
-        PlaySoundW(L"mailbeep", nullptr, SND_ALIAS);
+        // Played while the window goes on (a long sound would hold it), and nothing in its place
+        // when the user has set none.
+        PlaySoundW(L"mailbeep", nullptr, SND_ALIAS | SND_ASYNC | SND_NODEFAULT);
         if (Settings.NTFY != 0)
             ShowNewMailNotification(icon, outcome.allm, outcome.oldm);
     }

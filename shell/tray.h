@@ -26,9 +26,10 @@ void SetTrayIcon(HWND window, NOTIFYICONDATAW *icon, int iconId);
 // After a change of display or scaling: the picture on show loaded afresh at the size the shell
 // now wants; the tooltip stays the one that goes with it.
 void ReloadTrayPicture(HWND window, NOTIFYICONDATAW *icon);
-// Gives the shell the icon as it stands; true once the shell has it.
-bool RestoreTrayIcon(NOTIFYICONDATAW *icon);
-int ShowTrayMenu(HWND window);
+// Gives the shell the icon as it stands, unless it has it already (also the first time); true once
+// the shell has it.
+bool EnsureTrayIcon(NOTIFYICONDATAW *icon);
+void ShowTrayMenu(HWND window);
 // Shows the checking picture, runs one POP3 session, moves the counts and shows the result.
 // Returns the session's result: the count, or -1.
 int32_t RunCheckCycle(HWND window, NOTIFYICONDATAW *icon);

@@ -2,6 +2,7 @@
 // its icon, its menu commands, the shell's and the system's messages, its windows and its key.
 #include <gtest/gtest.h>
 
+#include <winsock2.h>
 #include <windows.h>
 #include <prsht.h>
 
@@ -9,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "clock/sntp.h"
 #include "resources/names.h"
 #include "resources/resource.h"
 #include "settings/settings.h"
@@ -71,7 +73,8 @@ protected:
 };
 
 // A first start, or a protected password that cannot be read here: the program asks for the
-// account before anything else; the exit writes every value.
+// account before anything else; the exit writes every value but that password, which stays as it
+// was stored until the user sets one.
 TEST_F(EndToEnd, AFirstStartAsksForTheAccountAndTheExitWritesEveryValue)
 {
     PutStoredText("POP3", "127.0.0.1");
@@ -86,12 +89,12 @@ TEST_F(EndToEnd, AFirstStartAsksForTheAccountAndTheExitWritesEveryValue)
     HWND sheet = WaitDialog(SHEET_CAPTION);
     ASSERT_NE(sheet, nullptr);
     PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
-    EXPECT_TRUE(program.WaitForLog("[system] Error: 保存されたパスワードを復号できません。"));
+    EXPECT_TRUE(program.WaitForLog("[system] Error: 保存されたパスワードを復号できないため、"));
     EXPECT_FALSE(IsWindowVisible(FindDialog(LOG_WINDOW_CAPTION)));
     Exit(program);
-    for (const char *name : {"POP3", "USER", "PASS", "EXEC", "PARA", "PORT", "TIME", "APOP", "STCH", "DCHK", "DMAL",
-                             "ALLM", "OLDM", "NTPS", "TLSM"})
-        EXPECT_TRUE(ReadStored(name).present) << name;
+    for (const SettingField &field : kSettingFields)
+        EXPECT_EQ(ReadStored(field.name).present, std::string(field.name) != "PASS") << field.name;
+    EXPECT_EQ(ReadStored("EPAS").bytes, "not sealed by this user");
     EXPECT_EQ(StoredNumber("PORT"), 110);
 }
 
@@ -196,6 +199,20 @@ TEST_F(EndToEnd, MenuCommandsAndWhatTheyDoWhileTheSheetIsOpen)
     Sleep(2000);
     EXPECT_EQ(program.Count(Connect()), 1u);
     EXPECT_EQ(FindWindowExW(nullptr, sheet, L"#32770", Wide(SHEET_CAPTION).c_str()), nullptr);
+    // ログ表示 brings the log forward; 設定, what the sheet shows in front of itself: here the box
+    // that refuses a user name of 64 bytes.
+    program.Command(IDM_SHOWLOG);
+    EXPECT_TRUE(WaitUntil([] { return GetForegroundWindow() == FindDialog(LOG_WINDOW_CAPTION); }));
+    HWND page = reinterpret_cast<HWND>(SendMessageW(sheet, PSM_GETCURRENTPAGEHWND, 0, 0));
+    SetDlgItemTextW(page, IDC_USER, std::wstring(64, L'u').c_str());
+    PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_OK, 0);
+    HWND box = nullptr;
+    EXPECT_TRUE(WaitUntil([&] { return (box = GetLastActivePopup(sheet)) != sheet && GetForegroundWindow() == box; }));
+    program.Command(IDM_SHOWLOG);
+    EXPECT_TRUE(WaitUntil([] { return GetForegroundWindow() == FindDialog(LOG_WINDOW_CAPTION); }));
+    program.Command(IDM_SETTINGS);
+    EXPECT_TRUE(WaitUntil([&] { return GetForegroundWindow() == box; }));
+    EXPECT_EQ(Answer(SHEET_CAPTION).substr(0, 16), "「POP3ユーザ名」");
     PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
     EXPECT_TRUE(program.WaitForLog("[system] 設定終了： 5 分後に再接続します...\r\n"));
 
@@ -315,37 +332,54 @@ TEST_F(EndToEnd, TwoProgramsSideBySideKeepTheirOwnIcons)
     EXPECT_TRUE(second.Exit());
 }
 
-// At sign-in the shell may not take icons yet, and may never announce itself when it does: a
-// window of the notification area's class in front of the real one stands for it, refusing every
-// icon until it goes. The program asks again every 2 s; the icon is there soon after.
-LRESULT CALLBACK RefuseIcons(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+// The shell as it may be: at sign-in not taking icons yet, and never announcing itself when it
+// does; or having ours already though our adding it timed out, when it takes changes and refuses
+// to add it twice. A window of the notification area's class in front of the real one stands for
+// it (Wine gives each call's NIM_ message as the data's kind).
+std::atomic<int> trayCalls;
+std::atomic<bool> trayHasOurs;
+LRESULT CALLBACK StandInShell(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_DESTROY)
         PostQuitMessage(0);
-    return message == WM_COPYDATA ? FALSE : DefWindowProcW(window, message, wParam, lParam);
+    if (message != WM_COPYDATA)
+        return DefWindowProcW(window, message, wParam, lParam);
+    trayCalls++;
+    return trayHasOurs && reinterpret_cast<const COPYDATASTRUCT *>(lParam)->dwData == NIM_MODIFY;
 }
 
-TEST_F(EndToEnd, AnIconTheShellCouldNotTakeYetArrivesOnceItCan)
+TEST_F(EndToEnd, TheIconReachesAShellThatIsNotReadyAndIsNotAddedTwice)
 {
     StoreAccount(0, false);
-    std::atomic<HWND> busy{nullptr};
+    trayHasOurs = true;
+    std::atomic<HWND> standIn{nullptr};
     std::thread shell([&] {
         WNDCLASSW windowClass = {};
-        windowClass.lpfnWndProc = RefuseIcons;
+        windowClass.lpfnWndProc = StandInShell;
         windowClass.lpszClassName = L"Shell_TrayWnd";
         RegisterClassW(&windowClass);
-        busy = CreateWindowExW(WS_EX_TOPMOST, L"Shell_TrayWnd", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr,
-                               nullptr);
+        standIn = CreateWindowExW(WS_EX_TOPMOST, L"Shell_TrayWnd", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                  nullptr, nullptr);
         MSG message;
         while (GetMessageW(&message, nullptr, 0, 0))
             DispatchMessageW(&message);
     });
-    ASSERT_TRUE(WaitUntil([&] { return busy.load() != nullptr; }));
-    ASSERT_EQ(FindWindowW(L"Shell_TrayWnd", nullptr), busy.load()) << "the stand-in is not the one found";
+    ASSERT_TRUE(WaitUntil([&] { return standIn.load() != nullptr; }));
+    ASSERT_EQ(FindWindowW(L"Shell_TrayWnd", nullptr), standIn.load()) << "the stand-in is not the one found";
     Program program;
-    Sleep(2500);
+    Sleep(1000);
+    int calls = trayCalls;
+    Sleep(4500);
+    EXPECT_EQ(trayCalls, calls) << "asked again for an icon the shell has";
+    // A new shell that takes no icon yet is asked again every 2 s; once the real one is back,
+    // the icon is there soon after, with no word from the shell.
+    trayHasOurs = false;
+    trayCalls = 0;
+    program.Send(RegisterWindowMessageW(L"TaskbarCreated"), 0);
+    Sleep(4500);
+    EXPECT_GE(trayCalls, 3) << "not asked again after a new shell refused";
     EXPECT_EQ(ShownPicture(), 0);
-    PostMessageW(busy, WM_CLOSE, 0, 0);
+    PostMessageW(standIn, WM_CLOSE, 0, 0);
     shell.join();
     EXPECT_TRUE(WaitUntil([] { return ShownPicture() == IDI_NO_MAIL; }, 4000)) << "no icon without TaskbarCreated";
     Exit(program);
@@ -365,7 +399,7 @@ TEST_F(EndToEnd, ACheckAfterWakingThatFindsNoNetworkIsTriedOnceMore)
         if (port != 9) {
             EXPECT_TRUE(program.WaitForLog("[system]  5 分後に再接続します...\r\n"));
         } else {
-            EXPECT_TRUE(program.WaitForLog("[system] スリープからの復帰直後のため、25 秒後にもう一度接続します...\r\n"));
+            EXPECT_TRUE(program.WaitForLog("[system] スリープからの復帰直後のため、25 秒後に再接続します...\r\n"));
             EXPECT_TRUE(program.WaitForLog("[system]  5 分後に再接続します...\r\n", 30000));
             EXPECT_EQ(program.Count("127.0.0.1:9 に接続します"), 2u);
         }
@@ -373,19 +407,80 @@ TEST_F(EndToEnd, ACheckAfterWakingThatFindsNoNetworkIsTriedOnceMore)
     }
 }
 
-// Started with Windows: the value under the Run key names this program, also after it has moved.
-TEST_F(EndToEnd, TheSignInValueFollowsTheProgramWhenItMoves)
+// Started with Windows: the value under the Run key follows this program when it has moved (the
+// program it names is gone), and stays with another copy that is still there.
+TEST_F(EndToEnd, TheSignInValueFollowsTheProgramWhenItMovesAndStaysWithAnotherCopy)
 {
     StoreAccount(0, false);
-    const wchar_t *run = L"" SIGN_IN_KEY_PATH, *name = L"" SIGN_IN_VALUE, old[] = L"\"C:\\Old Place\\pollwick.exe\"";
-    for (bool on : {false, true}) {
-        if (on)
-            RegSetKeyValueW(HKEY_CURRENT_USER, run, name, REG_SZ, old, sizeof old);
+    const std::wstring ours = L"\"" + Program::Path() + L"\"";
+    const std::pair<std::wstring, std::wstring> cases[] = {
+        {L"", L""}, {L"\"C:\\Old Place\\pollwick.exe\"", ours}, {L"\"C:\\windows\\notepad.exe\"", L"\"C:\\windows\\notepad.exe\""},
+    };
+    for (const auto &[before, after] : cases) {
+        if (!before.empty())
+            RegSetKeyValueW(HKEY_CURRENT_USER, L"" SIGN_IN_KEY_PATH, L"" SIGN_IN_VALUE, REG_SZ, before.c_str(),
+                            static_cast<DWORD>((before.size() + 1) * 2));
         Program program;
-        EXPECT_TRUE(WaitUntil([&] { return RunValue() == (on ? L"\"" + Program::Path() + L"\"" : L""); }));
+        ASSERT_TRUE(WaitUntil([] { return FindDialog(LOG_WINDOW_CAPTION) != nullptr; }));  // started up
+        EXPECT_EQ(Narrow(RunValue().c_str()), Narrow(after.c_str()));
         Exit(program);
     }
-    RegDeleteKeyValueW(HKEY_CURRENT_USER, run, name);
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, L"" SIGN_IN_KEY_PATH, L"" SIGN_IN_VALUE);
+}
+
+// The clock. Where the program may not set it, an elevated copy of itself does, started with
+// "runas" (Windows asks the user; Wine just starts it). That copy takes only the switch and a
+// server text, makes one exchange of its own, sets the clock and ends, showing nothing and writing
+// no setting; any other command line starts the program as usual.
+TEST_F(EndToEnd, AnElevatedCopySetsTheClockAndDoesNothingElse)
+{
+    Program copy(L"/synctime \"127.0.0.1:" + std::to_wstring(FixtureNumber("chrony/port")) + L"\"");
+    ASSERT_TRUE(copy.Ended(10000));
+    EXPECT_EQ(copy.Window(), nullptr);
+    EXPECT_EQ(copy.ExitCode(), 0u);  // chrony's time, which Wine takes: the host's own
+    EXPECT_FALSE(StoreExists());
+
+    // An NTP server whose time Wine refuses to set, so that the program starts its copy, which asks
+    // the server again, is refused alike, and ends with the system's error.
+    intptr_t server = OpenTestSocket(SOCK_DGRAM, INADDR_LOOPBACK, 0);
+    std::atomic<int> requests = 0;
+    std::atomic<bool> done = false;
+    std::thread answering([&] {
+        char request[48], reply[48] = {0x24, 2};  // a server, stratum 2
+        const unsigned char time2001[4] = {0xBF, 0xAE, 0xA7, 0x80};  // 2001-11-28 00:00:00 UTC
+        memcpy(reply + 40, time2001, 4);
+        sockaddr_in client = {};
+        int length = sizeof client;
+        while (!done)
+            if (WaitReadable(server, 50) &&
+                recvfrom(server, request, 48, 0, reinterpret_cast<sockaddr *>(&client), &length) == 48) {
+                requests++;
+                memcpy(reply + 24, request + 40, 8);
+                sendto(server, reply, 48, 0, reinterpret_cast<sockaddr *>(&client), sizeof client);
+            }
+    });
+    StoreAccount(0, false);
+    {
+        Program program(L"/synctime");
+        ASSERT_NE(program.Window(), nullptr);
+        program.Command(IDM_SETTINGS);
+        HWND sheet = WaitDialog(SHEET_CAPTION);
+        ASSERT_NE(sheet, nullptr);
+        SendMessageW(sheet, PSM_SETCURSEL, 2, 0);
+        HWND page = reinterpret_cast<HWND>(SendMessageW(sheet, PSM_GETCURRENTPAGEHWND, 0, 0));
+        SetDlgItemTextW(page, IDC_NTPS, Wide("127.0.0.1:" + std::to_string(LocalPort(server))).c_str());
+        PostMessageW(GetDlgItem(page, IDC_SYNC), BM_CLICK, 0, 0);
+        Lines report;
+        EXPECT_TRUE(WaitUntil([&] { return (report = SplitLines(WindowText(GetDlgItem(page, IDC_SYNCREPORT)))).size() == 5; }));
+        EXPECT_EQ(Lines(report.begin() + 3, report.end()),
+                  (Lines{"Error: ローカル時刻の設定に失敗\r\n", "時刻を変更する権限がありません（エラー 1314）\r\n"}));
+        EXPECT_EQ(requests, 2);
+        PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+        Exit(program);
+    }
+    done = true;
+    answering.join();
+    CloseTestSocket(server);
 }
 
 }  // namespace

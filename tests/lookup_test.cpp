@@ -83,4 +83,17 @@ TEST(Lookup, ANameThatNeverResolvesEndsAtTheBoundAndLeavesNoThreadBehind)
 #endif
 }
 
+// A name beyond ASCII is looked up, sent and checked in its IDN form, made once by Windows.
+TEST(Lookup, ANameBeyondAsciiTakesItsIdnForm)
+{
+    char ascii[256];
+    EXPECT_TRUE(NetAsciiHost("pop.example.jp", ascii, sizeof ascii));
+    EXPECT_STREQ(ascii, "pop.example.jp");
+#ifdef _WIN32
+    EXPECT_TRUE(NetAsciiHost("例え.テスト", ascii, sizeof ascii));
+    EXPECT_STREQ(ascii, "xn--r8jz45g.xn--zckzah");
+    EXPECT_FALSE(NetAsciiHost("例え.テスト", ascii, 10));  // it does not fit
+#endif
+}
+
 }  // namespace

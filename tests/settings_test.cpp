@@ -123,17 +123,46 @@ TEST_F(SettingsTest, AKeyThatCannotBeCreatedIsReportedAndNothingIsWritten)
         EXPECT_EQ(MemoryStore.count, 0);
     }
 }
-#else
-// Another program may store a text with a character the program cannot keep: taken changed, it
-// would be another name or password. The field keeps its default, and the log says which value.
-TEST_F(SettingsTest, AStoredTextWithACharacterTheProgramCannotKeepIsNotTaken)
+#endif
+
+// A stored value the program refused to load stays as it is stored, whatever is saved, until the
+// user sets its field: a protected password that cannot be read here (another user, a moved
+// profile), and under Windows a text that another program stored with a character the program
+// cannot keep (taken changed, it would be another name or password). The log names each.
+TEST_F(SettingsTest, AValueTheProgramRefusedToLoadStaysStoredUntilTheUserSetsTheField)
 {
-    RegSetKeyValueW(HKEY_CURRENT_USER, L"" SETTINGS_KEY_PATH, L"USER", REG_SZ, L"caf\u00e9", 10);
+    PutStoredNumber("PENC", 1);
+    PutStored("EPAS", "protected by nobody here");
+    Lines logged = {"[system] Error: 保存されたパスワードを復号できないため、もう一度設定してください\r\n"};
+#ifdef _WIN32
+    const wchar_t foreign[] = L"caf\u00e9", *key = L"" SETTINGS_KEY_PATH;
+    RegSetKeyValueW(HKEY_CURRENT_USER, key, L"USER", REG_SZ, foreign, sizeof foreign);
+    logged.insert(logged.begin(), "[system] Error: レジストリの値 USER に使えない文字があるため、読み込みませんでした\r\n");
+    // Characters that Unicode sources write for ones code page 932 has are taken as those.
+    RegSetKeyValueW(HKEY_CURRENT_USER, key, L"NTPS", REG_SZ, L"\u301C\u2212\u2014\u2016\u00A2\u00A3\u00AC", 16);
+#endif
     InitLogRing();
     LoadSettings();
-    EXPECT_STREQ(Settings.USER, "");
-    EXPECT_EQ(LoggedLines(), Lines{"[system] Error: レジストリの USER に使えない文字があるため読み込みません\r\n"});
-}
+    EXPECT_EQ(LoggedLines(), logged);
+    EXPECT_TRUE(Settings.PASS[0] == '\0' && Settings.USER[0] == '\0');
+    SetTextSetting(kPASS, "");  // what the sheet showed, left as it was
+    SaveAllSettings();
+    SaveBasicSettings();
+    EXPECT_EQ(ReadStored("EPAS").bytes, "protected by nobody here");
+    EXPECT_FALSE(ReadStored("PASS").present);
+#ifdef _WIN32
+    wchar_t stored[8] = L"";
+    DWORD size = sizeof stored;
+    RegGetValueW(HKEY_CURRENT_USER, key, L"USER", RRF_RT_REG_SZ, nullptr, stored, &size);
+    EXPECT_EQ(std::wstring(stored), foreign);
+    EXPECT_STREQ(Settings.NTPS, "\x81\x60\x81\x7C\x81\x5C\x81\x61\x81\x91\x81\x92\x81\xCA");
 #endif
+    SetTextSetting(kPASS, "n3w");
+    SetTextSetting(kUSER, "yamada");
+    SaveBasicSettings();
+    ResetSettings();
+    LoadSettings();
+    EXPECT_TRUE(std::string(Settings.PASS) == "n3w" && std::string(Settings.USER) == "yamada");
+}
 
 }  // namespace

@@ -266,11 +266,11 @@ TEST_F(Ui, OkWritesTheGroupOfEachPageThatWasOpened)
         HWND page = Page(sheet, 0);
         EXPECT_EQ(Read(page, IDC_USER), "旧ユーザ");
         EXPECT_EQ(Read(page, IDC_TIME), "7");
-        Type(page, IDC_USER, "山田ソ");
+        Type(page, IDC_USER, L"\u5C71\u7530\u30BD\u301C");  // 山田ソ〜, the wave dash as Unicode sources write it
         Type(page, IDC_TIME, "99999");  // beyond what the timer holds
         Press(sheet, PSBTN_OK);
     });
-    EXPECT_EQ(StoredText("USER"), "山田ソ");
+    EXPECT_EQ(StoredText("USER"), "山田ソ～");  // the wave dash of code page 932
     EXPECT_EQ(ReadStored("USER").bytes.size(), 64u);  // the whole field, as any version stored it
     EXPECT_EQ(StoredNumber("TIME"), 35791);
     EXPECT_FALSE(ReadStored("PORT").present);
@@ -301,7 +301,22 @@ TEST_F(Ui, OkWritesTheGroupOfEachPageThatWasOpened)
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     EXPECT_EQ(RunValue(), L"\"" + std::wstring(self) + L"\"");  // started with Windows
-    // The box shows the Run key's own state; cleared, the value goes.
+    // Disabled in Task Manager, it shows as off, and OK leaves it so; checked, it starts again.
+    const BYTE disabled[12] = {3};
+    const wchar_t *approved = L"" SIGN_IN_APPROVED_KEY_PATH, *name = L"" SIGN_IN_VALUE;
+    RegSetKeyValueW(HKEY_CURRENT_USER, approved, name, REG_BINARY, disabled, sizeof disabled);
+    for (bool check : {false, true}) {
+        RunSheet([&](HWND sheet) {
+            HWND page = Page(sheet, 1);
+            EXPECT_FALSE(Checked(page, IDC_SIGNIN));
+            if (check)
+                Click(page, IDC_SIGNIN);
+            Press(sheet, PSBTN_OK);
+        });
+        EXPECT_EQ(RunValue(), L"\"" + std::wstring(self) + L"\"");  // left as it was, then written
+    }
+    EXPECT_EQ(RegGetValueW(HKEY_CURRENT_USER, approved, name, RRF_RT_ANY, nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND);
+    // The box shows the Run value's state; cleared, the value goes.
     RunSheet([](HWND sheet) {
         HWND page = Page(sheet, 1);
         EXPECT_TRUE(Checked(page, IDC_SIGNIN));
@@ -311,31 +326,44 @@ TEST_F(Ui, OkWritesTheGroupOfEachPageThatWasOpened)
     EXPECT_EQ(RunValue(), L"");
 }
 
-// What the program cannot keep as typed keeps the sheet open on its page, says why and writes
-// nothing: a character without a form in code page 932, a mail-program text that does not split.
+// What the program cannot keep whole and as typed keeps the sheet open on its page, says why and
+// writes nothing: a character without a form in code page 932, a text longer than its field (a
+// full-width character takes two bytes), a mail-program text that does not split.
 TEST_F(Ui, AFieldTheProgramCannotKeepIsRefusedOnItsPage)
 {
-    RunSheet([](HWND sheet) {
-        HWND page = Page(sheet, 0);
-        Type(page, IDC_PASS, L"caf\u00e9");
-        Press(sheet, PSBTN_OK);
-        EXPECT_EQ(Answer(SHEET_CAPTION).substr(0, 18), "「POP3パスワード」");
-        EXPECT_EQ(reinterpret_cast<HWND>(SendMessageW(sheet, PSM_GETCURRENTPAGEHWND, 0, 0)), page);
-        Press(sheet, PSBTN_CANCEL);
-    });
+    const std::string exe = "C:\\" + std::string(251, 'm') + ".exe";  // 259 bytes, the most a path may have
+    const struct {
+        int page, id;
+        std::wstring text;
+        const char *caption, *message;
+    } cases[] = {
+        {0, IDC_PASS, L"caf\u00e9", SHEET_CAPTION, "「POP3パスワード」に使えない文字"},
+        {0, IDC_USER, std::wstring(64, L'u'), SHEET_CAPTION, "「POP3ユーザ名」が長すぎます。\n63 バイトまで"},
+        {0, IDC_PASS, std::wstring(32, L'\u3042'), SHEET_CAPTION, "「POP3パスワード」が長すぎます。\n63 バイトまで"},
+        {1, IDC_MAILER, L"mailer -x", MAILER_BOX_CAPTION, "メールソフトの実行ファイルを特定できません"},
+        {1, IDC_MAILER, Wide(exe + " " + std::string(256, 'a')), MAILER_BOX_CAPTION, "メールソフトのパスか引数が長すぎます"},
+        {2, IDC_NTPS, std::wstring(256, L'n'), SHEET_CAPTION, "「NTPサーバ名」が長すぎます。\n255 バイトまで"},
+    };
+    for (const auto &c : cases)
+        RunSheet([&](HWND sheet) {
+            HWND page = Page(sheet, c.page);
+            Type(page, c.id, c.text);
+            Press(sheet, PSBTN_OK);
+            EXPECT_EQ(Answer(c.caption).substr(0, strlen(c.message)), c.message);
+            EXPECT_EQ(reinterpret_cast<HWND>(SendMessageW(sheet, PSM_GETCURRENTPAGEHWND, 0, 0)), page);
+            Press(sheet, PSBTN_CANCEL);
+        });
     EXPECT_FALSE(StoreExists());
-    RunSheet([](HWND sheet) {
+    // The longest that fits: a quoted path of 259 bytes and 255 bytes of arguments; any port.
+    RunSheet([&](HWND sheet) {
         HWND page = Page(sheet, 1);
         Type(page, IDC_PORT, "70000");
-        Type(page, IDC_MAILER, "mailer -x");
-        Press(sheet, PSBTN_OK);
-        EXPECT_NE(Answer(MAILER_BOX_CAPTION).find("\".exe\""), std::string::npos);
-        EXPECT_EQ(reinterpret_cast<HWND>(SendMessageW(sheet, PSM_GETCURRENTPAGEHWND, 0, 0)), page);
-        Type(page, IDC_MAILER, "");  // an empty box clears the mail program
+        Type(page, IDC_MAILER, "\"" + exe + "\" " + std::string(255, 'a'));
         Press(sheet, PSBTN_OK);
     });
     EXPECT_EQ(StoredNumber("PORT"), 70000);
-    EXPECT_EQ(StoredText("EXEC"), "");
+    EXPECT_EQ(StoredText("EXEC"), exe);
+    EXPECT_EQ(StoredText("PARA"), std::string(255, 'a'));
 }
 
 // A key from the keyboard, to the window of the foreground that has the focus.
@@ -388,7 +416,9 @@ TEST_F(Ui, HelpShowsAtTheMouseUntilAKeyOrTheFocusMoves)
     });
 }
 
-TEST_F(Ui, TheChooserPutsThePathAloneInTheBox)
+// The file picked goes into the box alone, quoted if it must be; the record takes it at OK, with
+// the box's arguments, and Cancel leaves both as they were.
+TEST_F(Ui, TheChooserPutsThePathAloneInTheBoxAndOnlyOkTakesIt)
 {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
@@ -397,17 +427,19 @@ TEST_F(Ui, TheChooserPutsThePathAloneInTheBox)
     CloseHandle(CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     CopyText(Settings.EXEC, sizeof Settings.EXEC, "C:\\old\\mail.exe");
     CopyText(Settings.PARA, sizeof Settings.PARA, "-x");
-    RunSheet([&](HWND sheet) {
-        HWND page = Page(sheet, 1);
-        PostMessageW(GetDlgItem(page, IDC_CHOOSE_MAILER), BM_CLICK, 0, 0);  // the dialog is modal
-        HWND chooser = WaitDialog(MAILER_CHOOSER_TITLE);
-        ASSERT_NE(chooser, nullptr);
-        SetDlgItemTextW(chooser, 0x47C, Wide(path).c_str());  // its file name box
-        PostMessageW(chooser, WM_COMMAND, IDOK, 0);
-        EXPECT_TRUE(WaitUntil([&] { return Read(page, IDC_MAILER) == path; })) << Read(page, IDC_MAILER);
-        EXPECT_EQ(Settings.EXEC, path);  // at once, before OK
-        Press(sheet, PSBTN_OK);
-    });
+    for (int button : {PSBTN_CANCEL, PSBTN_OK})
+        RunSheet([&](HWND sheet) {
+            HWND page = Page(sheet, 1);
+            PostMessageW(GetDlgItem(page, IDC_CHOOSE_MAILER), BM_CLICK, 0, 0);  // the dialog is modal
+            HWND chooser = WaitDialog(MAILER_CHOOSER_TITLE);
+            ASSERT_NE(chooser, nullptr);
+            SetDlgItemTextW(chooser, 0x47C, Wide(path).c_str());  // its file name box
+            PostMessageW(chooser, WM_COMMAND, IDOK, 0);
+            EXPECT_TRUE(WaitUntil([&] { return Read(page, IDC_MAILER) == path; })) << Read(page, IDC_MAILER);
+            EXPECT_STREQ(Settings.EXEC, "C:\\old\\mail.exe");
+            Press(sheet, button);
+        });
+    EXPECT_TRUE(Settings.EXEC == path && Settings.PARA == std::string());
     EXPECT_EQ(StoredText("EXEC"), path);
     EXPECT_EQ(StoredText("PARA"), "");
     DeleteFileW(Wide(path).c_str());

@@ -176,13 +176,20 @@ std::wstring Program::Path()
     return folder.substr(0, folder.find_last_of(L'\\')) + L"\\pollwick.exe";
 }
 
-Program::Program()
+Program::Program(const std::wstring &arguments)
 {
-    std::wstring command = L"\"" + Path() + L"\"";
+    std::wstring command = L"\"" + Path() + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
     STARTUPINFOW startup = {sizeof startup};
     if (CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process_))
         WaitUntil([&] { return (window_ = FindProcessWindow(process_.dwProcessId, MAIN_WINDOW_CLASS,
-                                                            MAIN_WINDOW_CLASS)) != nullptr; }, 10000);
+                                                            MAIN_WINDOW_CLASS)) != nullptr || Ended(0); }, 10000);
+}
+
+DWORD Program::ExitCode() const
+{
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(process_.hProcess, &code);
+    return code;
 }
 
 Program::~Program()

@@ -38,7 +38,8 @@ std::string BalloonText();
 class Program {
 public:
     static std::wstring Path();  // where it is
-    Program();   // starts it and waits for its hidden window
+    // Starts it with the command line's arguments and waits for its hidden window, or its end.
+    explicit Program(const std::wstring &arguments = L"");
     ~Program();  // ends it if it still runs
     HWND Window() const { return window_; }
     void Command(int id) const;         // a menu command, posted
@@ -49,6 +50,7 @@ public:
     size_t Count(const std::string &part) const;  // occurrences in the log
     bool Exit();                        // the menu's 終了; true once the process has ended
     bool Ended(int ms);                 // true once the process has ended, waiting up to ms
+    DWORD ExitCode() const;             // STILL_ACTIVE while it runs
 
 private:
     PROCESS_INFORMATION process_ = {};
