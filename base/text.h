@@ -3,7 +3,8 @@
 
 #include <cstddef>
 
-// Longest text the formatter writes, terminator included (the platform formatter's own bound).
+// Longest text FormatText writes, terminator included: the bound that every formatted text of the
+// program was written for (Windows' wsprintf has the same one).
 constexpr size_t kFormatLimit = 1024;
 
 // True for a byte that starts a two-byte character of code page 932.

@@ -295,11 +295,14 @@ class Bench:
         with open(os.path.join(self.root, 'passwd'), 'w') as f:
             f.write(f'{USER}:{{PLAIN}}{PASSWORD}::::::\n')
         os.chmod(os.path.join(self.root, 'passwd'), 0o644)
-        # The tests' configuration without TLS (as scripts/dovecot.sh makes it without a TLS port),
-        # listening on the namespace's address only.
-        with open(os.path.join(self.args.source, 'scripts/dovecot.conf.in')) as f:
-            conf = ''.join(line for line in f if not line.startswith('#tls '))
-        conf = conf.replace('@STATE@', self.root).replace('@PORT@', str(PORT))
+        # The tests' configuration without TLS, as root has it (as scripts/fixtures/dovecot.sh makes
+        # it without a TLS port), listening on the namespace's address only.
+        with open(os.path.join(self.args.source, 'scripts/fixtures/dovecot.conf.in')) as f:
+            conf = ''.join(line for line in f if not line.startswith(('#tls ', '#user ')))
+        for name, value in (('STATE', self.root), ('PORT', str(PORT)), ('INTERNAL_USER', 'dovecot'),
+                            ('INTERNAL_GROUP', 'dovecot'), ('LOGIN_USER', 'dovenull'), ('MAIL_USER', 'nobody'),
+                            ('MAIL_GROUP', 'nogroup')):
+            conf = conf.replace(f'@{name}@', value)
         conf = re.sub(r'^(\s*)(listen|address) = .*$', rf'\1\2 = {NS_ADDR}', conf, flags=re.M)
         conf = re.sub(r'^instance_name = .*$', 'instance_name = pollwick-bench', conf, flags=re.M)
         with open(os.path.join(self.root, 'dovecot.conf'), 'w') as f:

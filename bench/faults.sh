@@ -73,7 +73,7 @@ fault sntp-refusal-unseen clock/sntp.cpp '        AppendRefusal(report, pcMs - s
         return -1;' '        AppendRefusal(report, pcMs - serverMs, error);
         return 0;'
 fault sntp-refusal-drops-the-times clock/sntp.cpp '        AppendRefusal(report, pcMs - serverMs, error);' '        CopyText(report, kSyncReportSize, kSetFailed);
-        (void)pcMs;'
+        (void)pcMs, (void)AppendRefusal;'
 fault sntp-refusal-difference-sign clock/sntp.cpp 'pcAheadMs < 0 ? behind : ahead' 'pcAheadMs > 0 ? behind : ahead'
 fault sntp-refusal-code-lost clock/sntp.cpp 'static_cast<unsigned long>(error));' 'static_cast<unsigned long>(kClockPrivilegeNotHeld));'
 fault sntp-originate-unchecked clock/sntp.cpp 'memcmp(reply + kOriginateAt, request + kTransmitAt, 8) == 0' '(memcmp(reply + kOriginateAt, request + kTransmitAt, 8) == 0 || n >= kSntpPacketSize)'

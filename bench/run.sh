@@ -29,11 +29,11 @@ cleanup() {
   for login in userpass apop before-userpass before-apop; do
     WINEPREFIX=$work/prefix-$login wineserver -k 2>/dev/null || true
   done
-  bash "$top/scripts/xvfb.sh" stop "$work/xvfb"
+  bash "$top/scripts/fixtures/xvfb.sh" stop "$work/xvfb"
 }
 trap cleanup EXIT
 # pollwick.exe is a GUI program: an X server of the benchmark's own, a virtual desktop per prefix.
-bash "$top/scripts/xvfb.sh" start "$work/xvfb"
+bash "$top/scripts/fixtures/xvfb.sh" start "$work/xvfb"
 export DISPLAY=":$(head -n1 "$work/xvfb/display")"
 prefixes="userpass apop"
 case " $* " in *" --baseline "*) prefixes="$prefixes before-userpass before-apop" ;; esac

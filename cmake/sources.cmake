@@ -2,6 +2,7 @@
 set(POLLWICK_PORTABLE_SOURCES
   base/text.cpp
   base/log.cpp
+  net/net.cpp
   net/net_lookup.cpp
   shell/tray_rules.cpp
   mail/md5.cpp

@@ -35,6 +35,38 @@ void Encode(uint8_t *out, const uint32_t *in, unsigned words)
     }
 }
 
+// One 64-byte block into the running digest.
+void Md5Transform(uint32_t state[4], const uint8_t block[64])
+{
+    uint32_t x[16];
+    for (int i = 0; i < 16; i++)
+        x[i] = static_cast<uint32_t>(block[i * 4]) | static_cast<uint32_t>(block[i * 4 + 1]) << 8 |
+               static_cast<uint32_t>(block[i * 4 + 2]) << 16 | static_cast<uint32_t>(block[i * 4 + 3]) << 24;
+
+    uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
+    for (int step = 0; step < 64; step++) {
+        int round = step / 16;
+        uint32_t f;
+        int word;
+        switch (round) {
+        case 0: f = (b & c) | (~b & d); word = step; break;
+        case 1: f = (b & d) | (c & ~d); word = (1 + 5 * step) % 16; break;
+        case 2: f = b ^ c ^ d; word = (5 + 3 * step) % 16; break;
+        default: f = c ^ (b | ~d); word = (7 * step) % 16; break;
+        }
+        uint32_t rotated = RotateLeft(a + f + x[word] + kSine[step], kShift[round][step % 4]);
+        a = d;
+        d = c;
+        c = b;
+        b = b + rotated;
+    }
+    state[0] += a;
+    state[1] += b;
+    state[2] += c;
+    state[3] += d;
+    WipeSecret(x, sizeof x);  // the block's words: password bytes for APOP
+}
+
 }  // namespace
 
 void Md5Init(Md5Context *context)
@@ -78,37 +110,6 @@ void Md5Final(uint8_t digest[16], Md5Context *context)
     Md5Update(context, bits, 8);
     Encode(digest, context->state, 4);
     WipeSecret(context, sizeof *context);
-}
-
-void Md5Transform(uint32_t state[4], const uint8_t block[64])
-{
-    uint32_t x[16];
-    for (int i = 0; i < 16; i++)
-        x[i] = static_cast<uint32_t>(block[i * 4]) | static_cast<uint32_t>(block[i * 4 + 1]) << 8 |
-               static_cast<uint32_t>(block[i * 4 + 2]) << 16 | static_cast<uint32_t>(block[i * 4 + 3]) << 24;
-
-    uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
-    for (int step = 0; step < 64; step++) {
-        int round = step / 16;
-        uint32_t f;
-        int word;
-        switch (round) {
-        case 0: f = (b & c) | (~b & d); word = step; break;
-        case 1: f = (b & d) | (c & ~d); word = (1 + 5 * step) % 16; break;
-        case 2: f = b ^ c ^ d; word = (5 + 3 * step) % 16; break;
-        default: f = c ^ (b | ~d); word = (7 * step) % 16; break;
-        }
-        uint32_t rotated = RotateLeft(a + f + x[word] + kSine[step], kShift[round][step % 4]);
-        a = d;
-        d = c;
-        c = b;
-        b = b + rotated;
-    }
-    state[0] += a;
-    state[1] += b;
-    state[2] += c;
-    state[3] += d;
-    WipeSecret(x, sizeof x);  // the block's words: password bytes for APOP
 }
 
 void ApopDigest(char *output, const char *input)

@@ -13,7 +13,6 @@ void Md5Init(Md5Context *context);
 void Md5Update(Md5Context *context, const uint8_t *input, uint32_t length);
 // Writes the 16-byte digest and wipes the context (the compiler may not drop the wipe).
 void Md5Final(uint8_t digest[16], Md5Context *context);
-void Md5Transform(uint32_t state[4], const uint8_t block[64]);
 
 // Digests the zero-terminated input (the terminator excluded) and writes 32 lower-case
 // hexadecimal digits and a terminator into output, which must hold 33 bytes.

@@ -12,20 +12,6 @@ bool TlsStart(NetSocket socket, const char *host);
 // broken during the handshake), not the server's certificate or the protocol.
 bool TlsFailedOnNetwork();
 
-#ifdef _WIN32
-// How the client's credential is asked of SChannel: the form (the version of the structure handed
-// over) and the protocols offered. TlsStart tries kTlsCredentialForms in order until the system
-// accepts one: the current form with TLS 1.3 and 1.2, then the older form that systems before it
-// know, naming TLS 1.2 and below.
-struct TlsCredentialForm {
-    unsigned long version;
-    unsigned long protocols;  // SChannel's client protocol bits
-};
-extern const TlsCredentialForm kTlsCredentialForms[2];
-// As TlsStart, trying forms[0] to forms[count - 1].
-bool TlsStartWith(NetSocket socket, const char *host, const TlsCredentialForm *forms, int count);
-#endif
-
 // As NetSend and NetReceive, through the channel.
 int TlsSend(const char *data, int length);
 int TlsReceive(char *buffer, int capacity, int waitMs);

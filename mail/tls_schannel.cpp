@@ -12,7 +12,7 @@
 
 #include <cstring>
 
-#include "mail/tls.h"
+#include "mail/tls_schannel.h"
 #include "base/log.h"
 #include "base/text.h"
 #include "base/wide.h"

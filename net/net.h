@@ -1,5 +1,5 @@
 // The thin socket layer under the POP3 and SNTP exchanges: WinSock on Windows, BSD sockets elsewhere.
-// Every wait is bounded by NetTimeoutMs.
+// Every wait is bounded: by NetTimeoutMs, or by the wait the caller gives (a receive's).
 #pragma once
 
 #include <cstddef>
@@ -30,15 +30,15 @@ bool NetParseAddress(const char *text, uint32_t *address);
 // The first IPv4 address of host, in network byte order: a dotted address at once (as
 // NetParseAddress reads it), a name as the resolver gives it, waiting at most waitMs. 0,
 // kNetFailed (no such host) or kNetTimedOut. The lookup runs on a thread of its own; one given up
-// on finishes there, and while kMaxLookupsLeft of them are still running, a new lookup is not
+// on finishes there, and while kMaxAbandonedLookups of them are still running, a new lookup is not
 // started and ends as timed out at once.
 int NetResolve(const char *host, uint32_t *address, int waitMs);
+constexpr int kMaxAbandonedLookups = 16;
 
 // host as DNS and certificates know it, into out (size bytes): a name with characters beyond ASCII
 // in its IDN form ("xn--..."), made by the platform (IdnToAscii on Windows, where even Windows 7's
 // own lookup would not); any other as it is. False when it has no such form or does not fit.
 bool NetAsciiHost(const char *host, char *out, size_t size);
-constexpr int kMaxLookupsLeft = 16;
 
 NetSocket NetOpenTcp();
 void NetClose(NetSocket socket);

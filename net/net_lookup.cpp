@@ -9,7 +9,7 @@
 
 namespace {
 enum LookupState { kLookupFree, kLookupRunning, kLookupDone, kLookupAbandoned };
-Lookup lookups[kMaxLookupsLeft];
+Lookup lookups[kMaxAbandonedLookups];
 }  // namespace
 
 Lookup *ClaimLookup(const char *host)

@@ -13,7 +13,7 @@ struct Lookup {
     char host[256];
 };
 
-// A free slot, now running for host (which fits); nullptr while kMaxLookupsLeft lookups hang.
+// A free slot, now running for host (which fits); nullptr while kMaxAbandonedLookups lookups hang.
 Lookup *ClaimLookup(const char *host);
 // True while the lookup's thread has not answered.
 bool LookupRunning(const Lookup *lookup);

@@ -15,15 +15,27 @@
 #include "base/text.h"
 #include "net/net.h"
 #include "net/net_lookup.h"
-
-int NetTimeoutMs = kDefaultNetTimeoutMs;
+#include "net/net_side.h"
 
 namespace {
 
-// 1 when ready, else a NetStatus.
-int WaitFor(NetSocket socket, short events, int waitMs = NetTimeoutMs)
+sockaddr_in Address(uint32_t address, uint16_t port)
 {
-    pollfd entry = {static_cast<int>(socket), events, 0};
+    sockaddr_in peer = {};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(port);
+    peer.sin_addr.s_addr = address;
+    return peer;
+}
+
+// The result of one call that may have been interrupted or would have had to wait.
+int Again(int failure) { return errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK ? kNetAgain : failure; }
+
+}  // namespace
+
+int SideWait(NetSocket socket, bool forWrite, int waitMs)
+{
+    pollfd entry = {static_cast<int>(socket), static_cast<short>(forWrite ? POLLOUT : POLLIN), 0};
     int ready;
     do {
         ready = poll(&entry, 1, waitMs);
@@ -32,8 +44,6 @@ int WaitFor(NetSocket socket, short events, int waitMs = NetTimeoutMs)
         return kNetFailed;
     return ready == 0 ? kNetTimedOut : 1;
 }
-
-}  // namespace
 
 bool NetStartup() { return true; }
 void NetCleanup() {}
@@ -114,71 +124,36 @@ NetSocket NetOpenTcp()
 
 void NetClose(NetSocket socket) { close(static_cast<int>(socket)); }
 
-int NetConnect(NetSocket socket, uint32_t address, uint16_t port)
+int SideConnect(NetSocket socket, uint32_t address, uint16_t port)
 {
     int fd = static_cast<int>(socket);
-    sockaddr_in peer = {};
-    peer.sin_family = AF_INET;
-    peer.sin_port = htons(port);
-    peer.sin_addr.s_addr = address;
-
-    // Connect without blocking so that a host that never answers costs at most the time-out.
-    int flags = fcntl(fd, F_GETFL);
-    fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-    int result = connect(fd, reinterpret_cast<sockaddr *>(&peer), sizeof peer);
-    if (result != 0 && errno == EINPROGRESS) {
-        result = WaitFor(socket, POLLOUT);
-        if (result == 1) {
-            int error = 0;
-            socklen_t length = sizeof error;
-            getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
-            result = error == 0 ? 0 : kNetFailed;
-        }
-    } else if (result != 0) {
-        result = kNetFailed;
-    }
-    // The socket stays non-blocking: sends go out at once and wait only when the system would
-    // block, and a receive never waits past its bound.
-    return result;
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    sockaddr_in peer = Address(address, port);
+    if (connect(fd, reinterpret_cast<sockaddr *>(&peer), sizeof peer) == 0)
+        return 0;
+    return errno == EINPROGRESS ? kNetAgain : kNetFailed;
 }
 
-int NetSend(NetSocket socket, const char *data, int length)
+int SideConnectResult(NetSocket socket)
 {
-    uint64_t deadline = NetClockMs() + static_cast<uint64_t>(NetTimeoutMs);
-    int sent = 0;
-    while (sent < length) {
-        ssize_t n = send(static_cast<int>(socket), data + sent, static_cast<size_t>(length - sent), MSG_NOSIGNAL);
-        if (n > 0) {
-            sent += static_cast<int>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
-            return kNetFailed;
-        int ready = WaitFor(socket, POLLOUT, NetRemainingMs(deadline));
-        if (ready != 1)
-            return ready;
-    }
-    return 0;
+    int error = 0;
+    socklen_t length = sizeof error;
+    getsockopt(static_cast<int>(socket), SOL_SOCKET, SO_ERROR, &error, &length);
+    return error == 0 ? 0 : kNetFailed;
 }
 
-int NetReceive(NetSocket socket, char *buffer, int capacity, int waitMs)
+int SideSend(NetSocket socket, const char *data, int length)
 {
-    uint64_t deadline = NetClockMs() + static_cast<uint64_t>(waitMs < 0 ? 0 : waitMs);
-    for (;;) {
-        int ready = WaitFor(socket, POLLIN, NetRemainingMs(deadline));
-        if (ready != 1)
-            return ready;
-        ssize_t n = recv(static_cast<int>(socket), buffer, static_cast<size_t>(capacity), 0);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
-            continue;  // interrupted, or readiness without data: wait for the rest of the bound
-        if (n < 0 && errno == ECONNRESET)
-            return kNetClosed;  // the peer hung up with our command unread
-        if (n < 0)
-            return kNetFailed;
-        return n == 0 ? kNetClosed : static_cast<int>(n);
-    }
+    ssize_t n = send(static_cast<int>(socket), data, static_cast<size_t>(length), MSG_NOSIGNAL);
+    return n > 0 ? static_cast<int>(n) : n == 0 ? kNetFailed : Again(kNetFailed);
+}
+
+int SideReceive(NetSocket socket, char *buffer, int capacity)
+{
+    ssize_t n = recv(static_cast<int>(socket), buffer, static_cast<size_t>(capacity), 0);
+    if (n < 0 && errno == ECONNRESET)
+        return kNetClosed;  // the peer hung up with our command unread
+    return n > 0 ? static_cast<int>(n) : n == 0 ? kNetClosed : Again(kNetFailed);
 }
 
 uint64_t NetClockMs()
@@ -201,10 +176,7 @@ NetSocket NetOpenUdp()
 
 bool NetBind(NetSocket socket, uint16_t port)
 {
-    sockaddr_in local = {};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(port);
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    sockaddr_in local = Address(htonl(INADDR_ANY), port);
     return bind(static_cast<int>(socket), reinterpret_cast<sockaddr *>(&local), sizeof local) == 0;
 }
 
@@ -219,10 +191,7 @@ bool NetParseAddress(const char *text, uint32_t *address)
 
 int NetSendTo(NetSocket socket, uint32_t address, uint16_t port, const char *data, int length)
 {
-    sockaddr_in peer = {};
-    peer.sin_family = AF_INET;
-    peer.sin_port = htons(port);
-    peer.sin_addr.s_addr = address;
+    sockaddr_in peer = Address(address, port);
     ssize_t n;
     do {
         n = sendto(static_cast<int>(socket), data, static_cast<size_t>(length), 0,
@@ -231,23 +200,18 @@ int NetSendTo(NetSocket socket, uint32_t address, uint16_t port, const char *dat
     return n == length ? 0 : kNetFailed;
 }
 
-int NetReceiveFrom(NetSocket socket, char *buffer, int capacity, int waitMs, uint32_t *address, uint16_t *port)
+int SideReceiveFrom(NetSocket socket, char *buffer, int capacity, uint32_t *address, uint16_t *port)
 {
-    for (;;) {
-        int ready = WaitFor(socket, POLLIN, waitMs);
-        if (ready != 1)
-            return ready;
-        sockaddr_in from = {};
-        socklen_t fromLength = sizeof from;
-        // MSG_TRUNC makes the count the datagram's full length, so a cut one can be told.
-        ssize_t n = recvfrom(static_cast<int>(socket), buffer, static_cast<size_t>(capacity), MSG_TRUNC,
-                             reinterpret_cast<sockaddr *>(&from), &fromLength);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 || n > capacity)
-            return kNetFailed;
-        *address = from.sin_addr.s_addr;
-        *port = ntohs(from.sin_port);
-        return static_cast<int>(n);
-    }
+    sockaddr_in from = {};
+    socklen_t fromLength = sizeof from;
+    // MSG_TRUNC makes the count the datagram's full length, so a cut one can be told.
+    ssize_t n = recvfrom(static_cast<int>(socket), buffer, static_cast<size_t>(capacity), MSG_TRUNC | MSG_DONTWAIT,
+                         reinterpret_cast<sockaddr *>(&from), &fromLength);
+    if (n < 0)
+        return Again(kNetFailed);
+    if (n > capacity)
+        return kNetFailed;
+    *address = from.sin_addr.s_addr;
+    *port = ntohs(from.sin_port);
+    return static_cast<int>(n);
 }

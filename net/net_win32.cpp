@@ -8,14 +8,23 @@
 #include "base/wide.h"
 #include "net/net.h"
 #include "net/net_lookup.h"
-
-int NetTimeoutMs = kDefaultNetTimeoutMs;
+#include "net/net_side.h"
 
 namespace {
 
-// 1 when ready, else a NetStatus. For a connect in progress, a failure shows up in the
-// exception set, not the write set.
-int WaitFor(NetSocket socket, bool forWrite, int waitMs = NetTimeoutMs)
+sockaddr_in Address(uint32_t address, uint16_t port)
+{
+    sockaddr_in peer = {};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(port);
+    peer.sin_addr.s_addr = address;
+    return peer;
+}
+
+}  // namespace
+
+// For a connect in progress, a failure shows up in the exception set, not the write set.
+int SideWait(NetSocket socket, bool forWrite, int waitMs)
 {
     SOCKET s = static_cast<SOCKET>(socket);
     fd_set ready, failed;
@@ -31,8 +40,6 @@ int WaitFor(NetSocket socket, bool forWrite, int waitMs = NetTimeoutMs)
         return kNetTimedOut;
     return FD_ISSET(s, &failed) ? kNetFailed : 1;
 }
-
-}  // namespace
 
 bool NetStartup()
 {
@@ -86,7 +93,7 @@ int ResolveOnThread(const char *host, uint32_t *address, int waitMs)
     int status = kNetTimedOut;  // too many lookups given up on are still hanging
     if (lookup != nullptr) {
         // The thread holds a start of WinSock of its own, taken before it exists: a lookup given
-        // up on may still be inside gethostbyname long after its caller has released its start,
+        // up on may still be inside GetAddrInfoW long after its caller has released its start,
         // and WinSock must not be cleaned up under it.
         bool started = NetStartup();
         HANDLE thread = started ? CreateThread(nullptr, 0, RunLookup, lookup, 0, nullptr) : nullptr;
@@ -114,64 +121,33 @@ NetSocket NetOpenTcp()
 
 void NetClose(NetSocket socket) { closesocket(static_cast<SOCKET>(socket)); }
 
-int NetConnect(NetSocket socket, uint32_t address, uint16_t port)
+int SideConnect(NetSocket socket, uint32_t address, uint16_t port)
 {
     SOCKET s = static_cast<SOCKET>(socket);
-    sockaddr_in peer = {};
-    peer.sin_family = AF_INET;
-    peer.sin_port = htons(port);
-    peer.sin_addr.s_addr = address;
-
-    // Connect without blocking so that a host that never answers costs at most the time-out.
     u_long nonBlocking = 1;
     ioctlsocket(s, FIONBIO, &nonBlocking);
-    int result = connect(s, reinterpret_cast<sockaddr *>(&peer), sizeof peer);
-    if (result != 0 && WSAGetLastError() == WSAEWOULDBLOCK) {
-        int ready = WaitFor(socket, true);
-        result = ready == 1 ? 0 : ready;
-    } else if (result != 0) {
-        result = kNetFailed;
-    }
-    // The socket stays non-blocking: sends go out at once and wait only when the system would
-    // block, and a receive never waits past its bound.
-    return result;
+    sockaddr_in peer = Address(address, port);
+    if (connect(s, reinterpret_cast<sockaddr *>(&peer), sizeof peer) == 0)
+        return 0;
+    return WSAGetLastError() == WSAEWOULDBLOCK ? kNetAgain : kNetFailed;
 }
 
-int NetSend(NetSocket socket, const char *data, int length)
+int SideConnectResult(NetSocket) { return 0; }  // SideWait has seen a failure already
+
+int SideSend(NetSocket socket, const char *data, int length)
 {
-    uint64_t deadline = NetClockMs() + static_cast<uint64_t>(NetTimeoutMs);
-    int sent = 0;
-    while (sent < length) {
-        int n = send(static_cast<SOCKET>(socket), data + sent, length - sent, 0);
-        if (n > 0) {
-            sent += n;
-            continue;
-        }
-        if (n == 0 || WSAGetLastError() != WSAEWOULDBLOCK)
-            return kNetFailed;
-        int ready = WaitFor(socket, true, NetRemainingMs(deadline));
-        if (ready != 1)
-            return ready;
-    }
-    return 0;
+    int n = send(static_cast<SOCKET>(socket), data, length, 0);
+    return n > 0 ? n : n == 0 || WSAGetLastError() != WSAEWOULDBLOCK ? kNetFailed : kNetAgain;
 }
 
-int NetReceive(NetSocket socket, char *buffer, int capacity, int waitMs)
+int SideReceive(NetSocket socket, char *buffer, int capacity)
 {
-    uint64_t deadline = NetClockMs() + static_cast<uint64_t>(waitMs < 0 ? 0 : waitMs);
-    for (;;) {
-        int ready = WaitFor(socket, false, NetRemainingMs(deadline));
-        if (ready != 1)
-            return ready;
-        int n = recv(static_cast<SOCKET>(socket), buffer, capacity, 0);
-        if (n == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK)
-            continue;  // readiness without data: wait for the rest of the bound
-        if (n == SOCKET_ERROR && WSAGetLastError() == WSAECONNRESET)
-            return kNetClosed;  // the peer hung up with our command unread
-        if (n == SOCKET_ERROR)
-            return kNetFailed;
-        return n == 0 ? kNetClosed : n;
-    }
+    int n = recv(static_cast<SOCKET>(socket), buffer, capacity, 0);
+    if (n > 0)
+        return n;
+    if (n == 0 || WSAGetLastError() == WSAECONNRESET)
+        return kNetClosed;  // ended, or the peer hung up with our command unread
+    return WSAGetLastError() == WSAEWOULDBLOCK ? kNetAgain : kNetFailed;
 }
 
 uint64_t NetClockMs() { return GetTickCount64(); }
@@ -190,10 +166,7 @@ NetSocket NetOpenUdp()
 
 bool NetBind(NetSocket socket, uint16_t port)
 {
-    sockaddr_in local = {};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(port);
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    sockaddr_in local = Address(htonl(INADDR_ANY), port);
     return bind(static_cast<SOCKET>(socket), reinterpret_cast<sockaddr *>(&local), sizeof local) == 0;
 }
 
@@ -208,19 +181,13 @@ bool NetParseAddress(const char *text, uint32_t *address)
 
 int NetSendTo(NetSocket socket, uint32_t address, uint16_t port, const char *data, int length)
 {
-    sockaddr_in peer = {};
-    peer.sin_family = AF_INET;
-    peer.sin_port = htons(port);
-    peer.sin_addr.s_addr = address;
+    sockaddr_in peer = Address(address, port);
     int n = sendto(static_cast<SOCKET>(socket), data, length, 0, reinterpret_cast<sockaddr *>(&peer), sizeof peer);
     return n == length ? 0 : kNetFailed;
 }
 
-int NetReceiveFrom(NetSocket socket, char *buffer, int capacity, int waitMs, uint32_t *address, uint16_t *port)
+int SideReceiveFrom(NetSocket socket, char *buffer, int capacity, uint32_t *address, uint16_t *port)
 {
-    int ready = WaitFor(socket, false, waitMs);
-    if (ready != 1)
-        return ready;
     sockaddr_in from = {};
     int fromLength = sizeof from;
     // A datagram longer than the buffer fails here with WSAEMSGSIZE.

@@ -30,45 +30,13 @@ exe=$build/$windows_build/pollwick.exe
 probe=$build/$windows_build/probe.exe
 work=$build/demo
 mkdir -p "$work"
-started_x=0
-
-cleanup() {
-  if [ "$demo" = 1 ]; then
-    wine "$probe" exit >/dev/null 2>&1 || true
-    sleep 1
-    wineserver -k 2>/dev/null || true
-    bash "$top/scripts/dovecot.sh" stop "$work/dovecot" || true
-  fi
-  [ "$started_x" = 1 ] && bash "$top/scripts/xvfb.sh" stop "$work/xvfb"
-  return 0
-}
-trap cleanup EXIT
-
-if [ -z "${DISPLAY:-}" ]; then
-  bash "$top/scripts/xvfb.sh" start "$work/xvfb"
-  export DISPLAY=":$(head -n1 "$work/xvfb/display")"
-  started_x=1
-fi
+. "$top/scripts/fixtures/demo.sh"
+[ "$demo" = 0 ] || trap 'demo_stop "$probe"' EXIT
+demo_display
 
 if [ "$demo" = 1 ]; then
-  export WINEPREFIX=$work/prefix
-  port=41140
-  bash "$top/scripts/dovecot.sh" start "$work/dovecot" "$port"
-  for i in 1 2 3; do
-    printf 'From: demo@example.invalid\r\nSubject: demo %s\r\n\r\nHello.\r\n' "$i" \
-      > "$work/dovecot/home/demo/Maildir/new/1765000000.M$i.demo"
-  done
-  [ -d "$WINEPREFIX" ] || echo "run: making a throwaway Wine prefix in $WINEPREFIX (about 15 s)"
-  wine_prefix_setup --throwaway
-  key="HKCU\\$(pollwick_name SETTINGS_KEY_PATH)"
-  wine reg delete "$key" /f >/dev/null 2>&1 || true
-  wine reg add "$key" /v POP3 /d 127.0.0.1 /f >/dev/null 2>&1
-  wine reg add "$key" /v USER /d demo /f >/dev/null 2>&1
-  wine reg add "$key" /v PASS /d demo /f >/dev/null 2>&1
-  wine reg add "$key" /v PORT /t REG_DWORD /d "$port" /f >/dev/null 2>&1
-  wine reg add "$key" /v TIME /t REG_DWORD /d 1 /f >/dev/null 2>&1
-  wine reg add "$key" /v STCH /t REG_DWORD /d 1 /f >/dev/null 2>&1
-  echo "run: demo mailbox demo/demo on 127.0.0.1:$port with 3 messages"
+  demo_start "$POP3_DEMO_PORT" TIME=1:REG_DWORD STCH=1:REG_DWORD
+  echo "run: demo mailbox demo/demo on 127.0.0.1:$POP3_DEMO_PORT with 3 messages"
 else
   export WINEPREFIX=${WINEPREFIX:-$HOME/.local/share/pollwick/wineprefix}
   if [ ! -d "$WINEPREFIX" ]; then
@@ -78,7 +46,7 @@ else
   wine_prefix_setup
 fi
 
-if [ "$started_x" = 0 ] && [ "$demo" = 0 ]; then
+if [ "$demo_x" = 0 ] && [ "$demo" = 0 ]; then
   echo "run: starting Pollwick; it lives in the virtual desktop's notification area (right-click it)"
   exec wine "$exe"
 fi
@@ -87,7 +55,7 @@ fi
 WINEDEBUG=-all,trace+winmm wine "$exe" >/dev/null 2>"$work/winmm-trace.log" &
 wine "$probe" wait 20
 shoot() {  # the virtual desktop only
-  [ "$started_x" = 1 ] || return 0
+  [ "$demo_x" = 1 ] || return 0
   import -display "$DISPLAY" -window root -crop 1000x700+0+0 +repage "$work/$1"
   echo "run: screenshot: $work/$1"
 }
@@ -105,7 +73,7 @@ if [ "$demo" = 1 ]; then
     echo "run: no \"mailbeep\" sound was asked for"
   fi
 fi
-if [ "$started_x" = 1 ]; then
+if [ "$demo_x" = 1 ]; then
   [ "$demo" = 1 ] || { sleep 4; shoot screenshot.png; }
   exit 0
 fi

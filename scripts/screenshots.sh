@@ -18,31 +18,11 @@ fi
 exe=$build/$windows_build/pollwick.exe
 probe() { wine "$build/$windows_build/probe.exe" "$@"; }
 
-cleanup() {
-  probe exit >/dev/null 2>&1 || true
-  sleep 1
-  wineserver -k 2>/dev/null || true
-  bash "$top/scripts/dovecot.sh" stop "$work/dovecot" || true
-  bash "$top/scripts/xvfb.sh" stop "$work/xvfb"
-}
-trap cleanup EXIT
-bash "$top/scripts/xvfb.sh" start "$work/xvfb"
-export DISPLAY=":$(head -n1 "$work/xvfb/display")"
-export WINEPREFIX=$work/prefix
-wine_prefix_setup --throwaway
-port=41150
-bash "$top/scripts/dovecot.sh" start "$work/dovecot" "$port"
-for i in 1 2 3; do
-  printf 'Subject: demo %s\r\n\r\nHello.\r\n' "$i" >"$work/dovecot/home/demo/Maildir/new/1765000000.M$i.demo"
-done
-
-key="HKCU\\$(pollwick_name SETTINGS_KEY_PATH)"
-set_value() { wine reg add "$key" /v "$1" ${3:+/t "$3"} /d "$2" /f >/dev/null 2>&1; }
-wine reg delete "$key" /f >/dev/null 2>&1 || true
-set_value POP3 127.0.0.1; set_value USER demo; set_value PASS demo
-set_value PORT "$port" REG_DWORD; set_value STCH 1 REG_DWORD; set_value APOP 1 REG_DWORD
-set_value ALLM 1 REG_DWORD; set_value OLDM 1 REG_DWORD
-set_value EXEC 'C:\Program Files\Mail\mailer.exe'; set_value PARA /check
+. "$top/scripts/fixtures/demo.sh"
+trap 'demo_stop "$build/$windows_build/probe.exe"' EXIT
+demo_display own
+demo_start "$POP3_DOCS_PORT" STCH=1:REG_DWORD APOP=1:REG_DWORD ALLM=1:REG_DWORD OLDM=1:REG_DWORD \
+  'EXEC=C:\Program Files\Mail\mailer.exe' PARA=/check
 
 # NAME GEOMETRY [SCALE]: a part of the 1000 x 700 desktop, as a PNG in docs/.
 shot() {
@@ -72,7 +52,7 @@ sleep 1
 shot demo-log 1000x700+0+0
 probe exit
 sleep 2
-set_value TLSM 1 REG_DWORD  # page 2 shows it
+demo_set TLSM 1:REG_DWORD  # page 2 shows it
 xdotool mousemove 990 690
 wine "$exe" &
 probe wait 20
@@ -98,7 +78,7 @@ xdotool key Escape
 sleep 1
 probe exit
 sleep 2
-set_value STCH 1 REG_DWORD; set_value PORT 9 REG_DWORD; set_value TLSM 0 REG_DWORD
+demo_set STCH 1:REG_DWORD; demo_set PORT 9:REG_DWORD; demo_set TLSM 0:REG_DWORD
 wine "$exe" &
 probe wait 20
 checked

@@ -154,8 +154,9 @@ void ShowOwnPopup(HWND caller, const wchar_t *text, POINT point)
     }
 }
 
-}  // namespace
-
+// HtmlHelpW of the HTML Help control, bound at the first call and kept for the run: the library
+// named by the control's class registration, else the system folder's "hhctrl.ocx", entry ordinal
+// 15. Once binding has failed it is never tried again and every call returns null.
 HWND CallHtmlHelp(HWND caller, const wchar_t *file, UINT command, DWORD_PTR data)
 {
     if (helpFailed)
@@ -191,6 +192,8 @@ HWND CallHtmlHelp(HWND caller, const wchar_t *file, UINT command, DWORD_PTR data
     }
     return htmlHelp(caller, file, command, data);
 }
+
+}  // namespace
 
 void ShowHelpPopup(HWND caller, const char *text, POINT point)
 {

@@ -6,11 +6,6 @@
 // The window class of our own popup.
 constexpr wchar_t kHelpPopupClass[] = L"PollwickHelpPopup";
 
-// HtmlHelpW of the HTML Help control, bound at the first call and kept for the run: the library
-// named by the control's class registration, else the system folder's "hhctrl.ocx", entry ordinal 15. Once binding has
-// failed it is never tried again and every call returns null.
-HWND CallHtmlHelp(HWND caller, const wchar_t *file, UINT command, DWORD_PTR data);
-
 // Shows text ("\r" breaks its lines) in a popup whose top centre is at point, in screen
 // coordinates. The control's own popup comes first; where the control cannot be bound or shows
 // nothing (it returns no window, as Wine's does), ours shows the same text at the same place. Ours

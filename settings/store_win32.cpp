@@ -17,7 +17,7 @@ HKEY openKey;
 const wchar_t kKeyPath[] = L"" SETTINGS_KEY_PATH;
 
 // A value name (four ASCII letters) as the wide functions take it.
-const wchar_t *Wide(const char *name, wchar_t (&out)[8])
+const wchar_t *ValueName(const char *name, wchar_t (&out)[8])
 {
     ToWide(name, out, 8);
     return out;
@@ -37,7 +37,7 @@ long StoreRead(const char *name, void *data, uint32_t size)
     // at most.
     wchar_t stored[520], value[8];
     DWORD type = 0, length = sizeof stored;
-    if (RegQueryValueExW(openKey, Wide(name, value), nullptr, &type, reinterpret_cast<BYTE *>(stored), &length) !=
+    if (RegQueryValueExW(openKey, ValueName(name, value), nullptr, &type, reinterpret_cast<BYTE *>(stored), &length) !=
         ERROR_SUCCESS)
         return kStoreAbsent;
     if (type != REG_SZ && type != REG_EXPAND_SZ) {
@@ -72,7 +72,7 @@ void StoreWrite(const char *name, StoreType type, const void *data, uint32_t siz
     if (type == StoreType::Text && (characters = ToWideChars(static_cast<const char *>(data), static_cast<int>(size),
                                                               text, 520)) < 0)
         return;
-    RegSetValueExW(openKey, Wide(name, value), 0, kind,
+    RegSetValueExW(openKey, ValueName(name, value), 0, kind,
                    type == StoreType::Text ? reinterpret_cast<const BYTE *>(text) : static_cast<const BYTE *>(data),
                    type == StoreType::Text ? static_cast<DWORD>(characters) * 2 : size);
 }

@@ -19,9 +19,9 @@
 #include "shell/tray.h"
 #include "shell/tray_rules.h"
 
-HWND MainWindow;
-
 namespace {
+
+HWND MainWindow;
 
 // Sent to every top-level window when the shell (and its notification area) starts anew.
 UINT TaskbarCreatedMessage;
@@ -236,8 +236,6 @@ void CloseProgram(HWND window)
     DestroyWindow(window);
 }
 
-}  // namespace
-
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
@@ -332,6 +330,8 @@ int CreateMainWindows(HINSTANCE instance)
     UpdateWindow(LogWindow);
     return 1;
 }
+
+}  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {

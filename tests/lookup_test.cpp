@@ -1,4 +1,4 @@
-// Name lookups under a resolver that never answers (run by tests/fixtures/dead_dns.sh), built
+// Name lookups under a resolver that never answers (run by scripts/fixtures/dead_dns.sh), built
 // natively and for Windows: a check and a clock synchronisation give up at their bound, and the
 // lookups given up on leave no thread behind once the resolver gives up too. On Windows, WinSock
 // stays started while such a lookup runs, and is released once the last one ends.
@@ -49,7 +49,7 @@ bool WinSockStarted()
 
 TEST(Lookup, ANameThatNeverResolvesEndsAtTheBoundAndLeavesNoThreadBehind)
 {
-    ASSERT_FALSE(Environment("POLLWICK_DEAD_DNS").empty()) << "run me with tests/fixtures/dead_dns.sh";
+    ASSERT_FALSE(Environment("POLLWICK_DEAD_DNS").empty()) << "run me with scripts/fixtures/dead_dns.sh";
     int threads = ThreadCount();
 #ifdef _WIN32
     // Only the program's own starts may count: under Wine, loading secur32 leaves one of Kerberos's.

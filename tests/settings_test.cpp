@@ -40,25 +40,29 @@ TEST_F(SettingsTest, EachGroupWritesItsOwnValuesAtFullWidthAndEveryValueComesBac
     Settings.TIME = 0;
     Settings.PORT = 65536 + 110;
     Settings.TLSM = 2;
-    // Texts at their field's whole width, an empty one too; numbers in four bytes. The password
-    // goes with PENC and EPAS, whichever group writes one of them.
-    const std::pair<void (*)(), std::string> groups[] = {
-        {SaveBasicSettings, "POP3 T256 USER T64 PASS T64 TIME N4 PENC N4 EPAS T0 "},
-        {SaveDetailSettings, "PASS T64 EXEC T260 PARA T256 PORT N4 APOP N4 STCH N4 DCHK N4 DMAL N4 ALLM N4 OLDM N4 "
-                             "TLSM N4 PENC N4 NTFY N4 EPAS T0 "},
-        {SaveNtpSettings, "NTPS T256 "},
-        {SaveAllSettings, "POP3 T256 USER T64 PASS T64 EXEC T260 PARA T256 PORT N4 TIME N4 APOP N4 STCH N4 DCHK N4 "
-                          "DMAL N4 ALLM N4 OLDM N4 NTPS T256 TLSM N4 PENC N4 NTFY N4 EPAS T0 "},
+    // What the list says a save of groups writes: its fields, texts at their whole width (an empty
+    // one too), numbers in four bytes; and where PASS or PENC is among them, both, and EPAS.
+    auto expected = [](unsigned groups) {
+        bool password = ((kSettingFields[kPASS].groups | kSettingFields[kPENC].groups) & groups) != 0;
+        std::string names;
+        for (const SettingField &field : kSettingFields)
+            if ((field.groups & groups) != 0 || (password && (&field == &kSettingFields[kPASS] || &field == &kSettingFields[kPENC])))
+                names += field.name + std::string(field.type == StoreType::Number ? " N" : " T") +
+                         std::to_string(field.width) + " ";
+        return names + (password ? "EPAS T0 " : "");
     };
-    for (const auto &[save, expected] : groups) {
+    const std::pair<void (*)(), unsigned> saves[] = {
+        {SaveBasicSettings, kBasicGroup}, {SaveDetailSettings, kDetailGroup}, {SaveNtpSettings, kNtpGroup}, {SaveAllSettings, ~0u}};
+    for (const auto &[save, groups] : saves) {
         ClearStore();
         save();
         std::string written;
-        for (const char *name : {"POP3", "USER", "PASS", "EXEC", "PARA", "PORT", "TIME", "APOP", "STCH", "DCHK", "DMAL",
-                                 "ALLM", "OLDM", "NTPS", "TLSM", "PENC", "NTFY", "EPAS"})
-            if (Stored stored = ReadStored(name); stored.present)
-                written += name + std::string(stored.number ? " N" : " T") + std::to_string(stored.bytes.size()) + " ";
-        EXPECT_EQ(written, expected);
+        for (const SettingField &field : kSettingFields)
+            if (Stored stored = ReadStored(field.name); stored.present)
+                written += field.name + std::string(stored.number ? " N" : " T") + std::to_string(stored.bytes.size()) + " ";
+        if (Stored stored = ReadStored("EPAS"); stored.present)
+            written += "EPAS T" + std::to_string(stored.bytes.size()) + " ";
+        EXPECT_EQ(written, expected(groups));
     }
     EXPECT_EQ(ReadStored("PORT").bytes, std::string("\x6e\0\1\0", 4));
     SettingsRecord saved = Settings;

@@ -14,7 +14,7 @@
 
 #include "base/log.h"
 #include "mail/pop3.h"
-#include "mail/tls.h"
+#include "mail/tls_schannel.h"
 #include "net/net.h"
 #include "settings/settings.h"
 #include "tests/support/harness.h"

@@ -3,6 +3,7 @@
 of all of them as a PNG.
 
     make_icons.py ICON_DIR [SHEET.png]
+    make_icons.py --check ICON_DIR      (no file written: fails when one there differs)
 
 Every picture is drawn as pixel art at each size the shell asks for (16, 20, 24, 32, 40 and 48
 pixels; the program's icon also at 256), never scaled from another size: the same layout with
@@ -361,14 +362,22 @@ def pictures():
 
 
 def main():
-    out = Path(sys.argv[1])
+    check = sys.argv[1] == "--check"
+    out = Path(sys.argv[2 if check else 1])
     out.mkdir(parents=True, exist_ok=True)
     icons = pictures()
+    stale = []
     for name, images in icons.items():
-        (out / f"{name[4:].lower()}.ico").write_bytes(ico(images))  # IDI_NO_MAIL: no_mail.ico
-    if len(sys.argv) > 2:
+        file, data = out / f"{name[4:].lower()}.ico", ico(images)  # IDI_NO_MAIL: no_mail.ico
+        if not check:
+            file.write_bytes(data)
+        elif not file.exists() or file.read_bytes() != data:
+            stale.append(file.name)
+    if not check and len(sys.argv) > 2:
         Path(sys.argv[2]).write_bytes(sheet([icons[n] for n in sorted(icons, key=IDS.get)]))
+    print("not what the drawing gives: " + " ".join(stale) if stale else f"all {len(icons)} pictures are current")
+    return 1 if stale else 0
 
 
 if __name__ == "__main__":
-    main()
+    sys.exit(main())
