@@ -28,17 +28,17 @@ fault pop3-split-reply-restarts mail/pop3.cpp '        s->inputEnd = received;' 
         length = 0;'
 fault pop3-overlong-no-room mail/pop3.cpp 'constexpr size_t kKeep = kBufferSize - 3;' 'constexpr size_t kKeep = kBufferSize - 1;'
 fault pop3-zero-byte-kept mail/pop3.cpp "c == '\\0' ? '?' : c" 'c'
-fault pop3-reset-not-closed net/net_posix.cpp '        if (n < 0 && errno == ECONNRESET)
-            return kNetClosed;' ''
+fault pop3-reset-not-closed net/net_posix.cpp '    if (n < 0 && errno == ECONNRESET)
+        return kNetClosed;  // the peer hung up with our command unread
+' ''
 fault pop3-deadline-per-receive mail/pop3.cpp '        int wait = NetRemainingMs(deadline);' '        deadline = NetClockMs() + static_cast<uint64_t>(NetTimeoutMs);
         int wait = NetRemainingMs(deadline);'
-fault pop3-connect-default-wait net/net_posix.cpp 'result = WaitFor(socket, POLLOUT);' 'result = WaitFor(socket, POLLOUT, kDefaultNetTimeoutMs);'
+fault pop3-connect-default-wait net/net.cpp 'result = SideWait(socket, true, NetTimeoutMs);' 'result = SideWait(socket, true, kDefaultNetTimeoutMs);'
 fault pop3-stat-negative mail/pop3.cpp "    if (*p == '+')
         p++;" "    if (*p == '+' || *p == '-')
         p++;"
 fault pop3-password-line-break mail/pop3.cpp 'HasLineBreak(Settings.USER) || HasLineBreak(Settings.PASS)' 'HasLineBreak(Settings.USER)'
-fault pop3-winsock-reset net/net_win32.cpp '        if (n == SOCKET_ERROR && WSAGetLastError() == WSAECONNRESET)
-            return kNetClosed;' ''
+fault pop3-winsock-reset net/net_win32.cpp 'if (n == 0 || WSAGetLastError() == WSAECONNRESET)' 'if (n == 0)'
 fault pop3-resolver-every-check net/net_lookup.cpp '    if (NetParseAddress(host, address))
         return 0;' ''
 # TLS
@@ -80,7 +80,8 @@ fault sntp-originate-unchecked clock/sntp.cpp 'memcmp(reply + kOriginateAt, requ
 fault sntp-long-port-as-lookup clock/sntp.cpp '        return kBadPort;' '        return kNoAddress;'
 # Tray
 fault tray-pictures-swapped shell/tray_rules.cpp 'oldm == 0 ? IDI_NEW_MAIL : IDI_NEW_AND_OLD_MAIL' 'oldm == 0 ? IDI_NEW_AND_OLD_MAIL : IDI_NEW_MAIL'
-fault tray-handles-leak shell/tray.cpp '        DestroyIcon(previous);' '        (void)previous;'
+fault tray-pictures-loaded-each-time shell/tray.cpp '    if (picture == nullptr)
+        picture = LoadSmallIcon(' '    picture = LoadSmallIcon('
 fault tray-beep-when-same shell/tray_rules.cpp 'allm < result}' 'allm <= result}'
 fault tray-tooltip-counts shell/tray_rules.cpp 'static_cast<uint32_t>(allm) - static_cast<uint32_t>(oldm)' 'static_cast<uint32_t>(oldm)'
 # The program end to end

@@ -1,69 +1,159 @@
 #!/usr/bin/env bash
-# The soak, one command: a running pollwick.exe under Wine checks 2,000 times against Dovecot,
-# the mailbox changing between checks and every tenth check refused (bench/soak.cpp).
-# Meanwhile this script samples the Wine side from Linux, where Wine's own answers to
-# GetGuiResources and GetProcessHandleCount are 0: the open file descriptors of pollwick.exe and
-# of its Wine server (which holds every kernel object: sockets, events, registry keys) and
-# pollwick.exe's resident memory, in quiet moments between checks. The descriptors must end
-# where they were after the first checks; the memory may grow by 1 MB at most
-# (docs/benchmarks.md has what it did).
-#   bench/soak.sh [BUILD_DIR] [CHECKS]
+# The soak, one command (bench/soak.cpp drives the program; docs/benchmarks.md has what it gave):
+#   bench/soak.sh [BUILD_DIR] [CHECKS]          CHECKS checks (20,000; 100,000 for two years' worth)
+#                                               with everything that goes wrong mixed in
+#   bench/soak.sh --growth [BUILD_DIR] [CHECKS] [POLLWICK.exe]
+#                                               plain checks by pollwick.exe (this build's, or the one
+#                                               named) beside stand-ins that make its platform calls
+#                                               without it (bench/standin.cpp), to tell whose memory grows
+# Everything runs in a network namespace whose resolver never answers (scripts/fixtures/dead_dns.sh):
+# the program's servers, its Wine and its X server too. Meanwhile this script samples the Wine side
+# from Linux, in the quiet moments the soak announces (no check running, so no socket open): the
+# open file descriptors of pollwick.exe and of its Wine server (which holds every kernel object),
+# and pollwick.exe's resident memory. It passes when the soak's own verdicts are right, no
+# descriptor count of the second half of the run exceeds the first half's highest, and the
+# resident memory of the second half grows by no more than its noise: its trend (a least-squares
+# line through its samples) over the second half at most three times the standard deviation of
+# the samples about that line, and at least one page (4 KB). The samples, a table and a plot
+# go to BUILD_DIR (soak.samples, soak.md, soak.png).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+growth=0
+[ "${1:-}" = --growth ] && { growth=1; shift; }
 build=$(cd "${1:-$top/build}" && pwd)
-export POLLWICK_SOAK_CHECKS=${2:-2000}
+export POLLWICK_SOAK_CHECKS=${2:-20000}
+export POLLWICK_SOAK_SCHEDULE="Z:$build/soak.schedule"
+if [ "$growth" = 1 ]; then
+  export POLLWICK_SOAK_STANDINS="net,log,tray,timer;net;log;icon;notify;timer"
+  [ -z "${3:-}" ] || export POLLWICK_PROGRAM="Z:$(cd "$(dirname "$3")" && pwd)/$(basename "$3")"
+fi
 prefix=$build/fixtures/wine/prefix
 
+POLLWICK_BENCH=1 bash "$top/scripts/setup.sh" >/dev/null  # gnuplot for the plot
 cmake -S "$top" -B "$build" -DPOLLWICK_SOAK=ON >/dev/null
 cmake --build "$build" -j "$(nproc)" >/dev/null
-log=$build/soak.log
-(cd "$build" && if ctest -R 'bench\.soak' -V --timeout 1800 >"$log" 2>&1; then echo 0; else echo 1; fi \
-   >"$build/soak.status") &
+log=$build/soak.log samples=$build/soak.samples
+: >"$samples"
+rm -f "$build/soak.schedule"
+(cd "$build" && if "$top/scripts/fixtures/dead_dns.sh" ctest -R '^bench\.soak$' -V --timeout 14400 >"$log" 2>&1
+  then echo 0; else echo 1; fi >"$build/soak.status") &
 runner=$!
 
-# The process of the prefix whose command line names the program.
-find_pid() {
+# The processes of the prefix whose command line holds the text.
+pids() {
   for dir in /proc/[0-9]*; do
     grep -qa "$1" "$dir/cmdline" 2>/dev/null || continue
-    tr '\0' '\n' <"$dir/environ" 2>/dev/null | grep -qx "WINEPREFIX=$prefix" && { basename "$dir"; return 0; }
+    tr '\0' '\n' <"$dir/environ" 2>/dev/null | grep -qx "WINEPREFIX=$prefix" && basename "$dir"
   done
-  return 1
+  return 0
 }
 fds() { ls "/proc/$1/fd" 2>/dev/null | wc -l; }
 rss() { awk '/^VmRSS/ {print $2}' "/proc/$1/status" 2>/dev/null || echo 0; }
 
-# The soak pauses for 3 s after checks 10, 500, 1000, ... and the last, with no check running
-# and so no socket open: each pause gets one sample.
-samples=$build/soak.samples
-: >"$samples"
 seen=0
 while kill -0 "$runner" 2>/dev/null; do
+  if [ "$growth" = 1 ]; then
+    # Every 5 s, each program's resident memory, named by the parts it was given.
+    for pid in $(pids 'pollwick.exe') $(pids 'standin.exe'); do
+      name=$(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -o 'pollwick.exe\|standin.exe [a-z,]*' | head -n1 | tr ' ' ':') || true
+      [ -z "$name" ] || echo "$SECONDS $name $(rss "$pid")" >>"$samples"
+    done
+    sleep 5
+    continue
+  fi
   reported=$(grep -c 'soak: after check' "$log" 2>/dev/null || true)
-  if [ "${reported:-0}" -gt "$seen" ] && pid=$(find_pid 'pollwick.exe') && server=$(find_pid wineserver); then
+  if [ "${reported:-0}" -gt "$seen" ] && pid=$(pids 'pollwick.exe' | head -n1) && [ -n "$pid" ]; then
     seen=$reported
-    sleep 0.5
-    echo "$(grep 'soak: after check' "$log" | tail -n1 | awk '{print $5}' | tr -d :) $(fds "$pid") $(fds "$server") $(rss "$pid")" \
-      >>"$samples"
+    sleep 0.3
+    server=$(pids wineserver | head -n1)
+    check=$(grep 'soak: after check' "$log" | tail -n1 | sed 's/.*after check \([0-9]*\).*/\1/') || true
+    echo "$check $(fds "$pid") $(fds "$server") $(rss "$pid")" >>"$samples"
   fi
   sleep 0.2
 done
 wait "$runner" || true
+grep -E '^[0-9: ]*soak:' "$log" | sed 's/^[0-9]*: //' || true
 
-grep -E 'soak:|Passed|Failed|Failure|Expected|Which is|Value of|  Actual' "$log" || true
-if [ "$(wc -l <"$samples")" -lt 2 ]; then
-  echo "soak: fewer than two quiet samples of the Wine side were taken" >&2
-  exit 1
-fi
-# Between checks pollwick.exe holds no socket: its descriptors and the Wine server's must not
-# rise above where they were after check 10; the memory may grow by 1 MB at most.
-flat=0
-awk '
-  NR == 1 { f1 = $2; s1 = $3; r1 = $4 }
-  { printf "soak: after check %5d: pollwick.exe %d fds, %d KB resident; wineserver %d fds\n", $1, $2, $4, $3
-    f2 = $2; s2 = $3; r2 = $4 }
-  END {
-    printf "soak: pollwick.exe fds %d -> %d, wineserver fds %d -> %d, pollwick.exe RSS %d -> %d KB (%+d)\n", f1, f2, s1, s2, r1, r2, r2 - r1
-    exit !(f2 <= f1 && s2 <= s1 && r2 <= r1 + 1024)
-  }' "$samples" || flat=1
-status=$(cat "$build/soak.status")
-[ "$status" = 0 ] && [ "$flat" = 0 ]
+python3 - "$build" "$growth" "$POLLWICK_SOAK_CHECKS" <<'EOF'
+import statistics, subprocess, sys
+build, growth, checks = sys.argv[1], sys.argv[2] == '1', int(sys.argv[3])
+rows = [line.split() for line in open(f'{build}/soak.samples')]
+out = []
+if growth:
+    # Per program: growth per check over the last three quarters of its run (the first quarter
+    # fills what every later check reuses), by a least-squares line through its samples.
+    series = {}
+    for t, name, kb in rows:
+        series.setdefault(name, []).append((int(t), int(kb)))
+    out += ['| program | samples | resident at a quarter (KB) | at the end (KB) | growth per check (bytes) |',
+            '|---|---:|---:|---:|---:|']
+    for name, points in sorted(series.items()):
+        points = points[:-1] if len(points) > 4 else points  # the last may be its exit
+        tail = points[len(points) // 4:]
+        ts, ks = [p[0] for p in tail], [p[1] for p in tail]
+        slope = statistics.linear_regression(ts, ks).slope if len(set(ts)) > 1 else 0.0
+        # The checks are spread evenly over its run: KB a second, times its seconds, over its checks.
+        per_check = slope * (points[-1][0] - points[0][0]) * 1024 / checks
+        out.append(f'| {name.replace(":", " ")} | {len(points)} | {tail[0][1]} | {points[-1][1]} | {per_check:.0f} |')
+    print('\n'.join(out))
+    open(f'{build}/soak.md', 'w').write('\n'.join(out) + '\n')
+    sys.exit(0)
+
+samples = [(int(c), int(f), int(s), int(r)) for c, f, s, r in rows]
+half = [x for x in samples if x[0] > checks // 2]
+first = [x for x in samples if x[0] <= checks // 2]
+out += ['| after check | pollwick.exe fds | wineserver fds | pollwick.exe resident (KB) |', '|---:|---:|---:|---:|']
+out += [f'| {c} | {f} | {s} | {r} |' for c, f, s, r in samples if c % (checks // 10 or 1) == 0 or c == 10]
+verdicts = []
+if len(half) > 2 and first:
+    # The trend of the second half (a least-squares line through its samples) against the scatter
+    # of the samples about that line.
+    cs, rss = [x[0] for x in half], [x[3] for x in half]
+    line = statistics.linear_regression(cs, rss)
+    grown = line.slope * (cs[-1] - cs[0])
+    noise = max(4, 3 * statistics.pstdev(r - (line.slope * c + line.intercept) for c, r in zip(cs, rss)))
+    verdicts.append((f'resident memory over the second half: {grown:+.0f} KB by its trend, {rss[-1] - rss[0]:+d} KB '
+                     f'from its first sample to its last (bound: {noise:.0f} KB, three times the scatter about '
+                     f'the trend)', grown <= noise))
+    for index, name in ((1, 'pollwick.exe'), (2, 'wineserver')):
+        top = max(x[index] for x in first)
+        verdicts.append((f'{name} descriptors in the second half: at most {max(x[index] for x in half)} '
+                         f'(the first half\'s highest: {top})', max(x[index] for x in half) <= top))
+else:
+    verdicts.append(('samples from both halves of the run', False))
+status = open(f'{build}/soak.status').read().strip() == '0'
+verdicts.append(('the soak\'s own verdicts', status))
+out += [''] + [f'- {text}: {"pass" if good else "FAIL"}' for text, good in verdicts]
+print('\n'.join(out))
+open(f'{build}/soak.md', 'w').write('\n'.join(out) + '\n')
+
+# The plot: memory and descriptors over the checks, each kind of fault a row of marks below.
+kinds = ['plain', 'refused login', 'reset mid-reply', 'silent server', 'dead name lookup', 'server stopped',
+         'TLS succeeds', 'TLS refused', 'after waking']
+marks = [line.split() for line in open(f'{build}/soak.schedule')] if subprocess.run(
+    ['test', '-s', f'{build}/soak.schedule']).returncode == 0 else []
+with open(f'{build}/soak.marks', 'w') as f:
+    for check, kind in marks:
+        f.write(f'{check} {int(kind)}\n')
+script = f'''
+set terminal pngcairo size 1100,700 font ",10"
+set output "{build}/soak.png"
+set multiplot
+set lmargin 12; set rmargin 12
+set origin 0,0.38; set size 1,0.62
+set title "pollwick.exe under Wine: {checks:,} checks by one running program"
+set xrange [0:{checks}]; set format x ""
+set ylabel "resident memory (KB)"; set y2label "open file descriptors"; set ytics nomirror; set y2tics
+set key top left
+plot "{build}/soak.samples" using 1:4 with linespoints title "pollwick.exe resident (KB)", \\
+     "" using 1:2 axes x1y2 with steps title "pollwick.exe fds", "" using 1:3 axes x1y2 with steps title "wineserver fds"
+set origin 0,0; set size 1,0.40; unset title; set format x "%g"; set xlabel "check"
+unset y2tics; unset y2label; set ylabel ""; set yrange [0.5:8.5]
+set ytics ({", ".join(f'"{k}" {i}' for i, k in enumerate(kinds) if i > 0)})
+unset key
+plot "{build}/soak.marks" using 1:2 with points pointtype 7 pointsize 0.4
+unset multiplot
+'''
+subprocess.run(['gnuplot'], input=script, text=True, check=False)
+sys.exit(0 if all(good for _, good in verdicts) else 1)
+EOF

@@ -19,9 +19,9 @@ case $arch in
 i686) packages+=(wine32:i386) ;;
 x86_64) packages+=(wine64 g++-mingw-w64-x86-64-posix) ;;
 esac
-# For the benchmark (bench/run.sh) only: the peers it compares with, the delay line and the packet
-# capture that times every client.
-bench_packages=(mpop fetchmail iptables iproute2 libnetfilter-queue-dev tcpdump)
+# For the benchmarks (bench/) only: the peers bench/run.sh compares with, its delay line and the
+# packet capture that times every client; the soak's plot.
+bench_packages=(mpop fetchmail iptables iproute2 libnetfilter-queue-dev tcpdump gnuplot-nox)
 [ "${POLLWICK_BENCH:-0}" = 1 ] && packages+=("${bench_packages[@]}")
 
 sudo_() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }

@@ -25,9 +25,27 @@ HICON LoadSmallIcon(HINSTANCE module, int iconId)
 
 namespace {
 
-HICON LoadTrayPicture(HWND window, int iconId)
+// The tray pictures at the size the shell gives small icons now, each loaded the first time it is
+// shown and kept until that size changes: a check shows two of them and loads none. (Loaded
+// afresh at every change, Wine never gave back about 90 bytes of each.)
+HICON pictures[IDI_CHECK_FAILED - IDI_NO_MAIL + 1];
+int picturesSize;
+
+HICON TrayPicture(HWND window, int iconId)
 {
-    return LoadSmallIcon(reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE)), iconId);
+    int size = GetSystemMetrics(SM_CXSMICON);
+    if (size != picturesSize) {
+        for (HICON &picture : pictures) {
+            if (picture != nullptr)
+                DestroyIcon(picture);  // the shell keeps its own copy of the one on show
+            picture = nullptr;
+        }
+        picturesSize = size;
+    }
+    HICON &picture = pictures[iconId - IDI_NO_MAIL];
+    if (picture == nullptr)
+        picture = LoadSmallIcon(reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE)), iconId);
+    return picture;
 }
 
 void FillRecord(HWND window, NOTIFYICONDATAW *icon, HICON picture)
@@ -62,7 +80,7 @@ void ShowNewMailNotification(NOTIFYICONDATAW *icon, int32_t allm, int32_t oldm)
 
 void AddTrayIcon(HWND window, NOTIFYICONDATAW *icon)
 {
-    FillRecord(window, icon, LoadTrayPicture(window, IDI_NO_MAIL));
+    FillRecord(window, icon, TrayPicture(window, IDI_NO_MAIL));
     TrayIconId = IDI_NO_MAIL;
     EnsureTrayIcon(icon);
 }
@@ -75,32 +93,17 @@ bool EnsureTrayIcon(NOTIFYICONDATAW *icon)
     return TrayIconShown;
 }
 
-namespace {
-
-// Hands the record to the shell; a shell that does not have the icon (any more) gets it anew.
-// Only the picture on show is held afterwards: the shell keeps its own copy.
-void UpdateTrayIcon(NOTIFYICONDATAW *icon, HICON previous)
-{
-    EnsureTrayIcon(icon);
-    if (previous != nullptr)
-        DestroyIcon(previous);
-}
-
-}  // namespace
-
 void SetTrayIcon(HWND window, NOTIFYICONDATAW *icon, int iconId)
 {
-    HICON previous = icon->hIcon;
-    FillRecord(window, icon, LoadTrayPicture(window, iconId));
+    FillRecord(window, icon, TrayPicture(window, iconId));
     TrayIconId = iconId;
-    UpdateTrayIcon(icon, previous);
+    EnsureTrayIcon(icon);  // a shell that lost the icon gets it anew
 }
 
 void ReloadTrayPicture(HWND window, NOTIFYICONDATAW *icon)
 {
-    HICON previous = icon->hIcon;
-    icon->hIcon = LoadTrayPicture(window, TrayIconId);
-    UpdateTrayIcon(icon, previous);
+    icon->hIcon = TrayPicture(window, TrayIconId);
+    EnsureTrayIcon(icon);  // a shell that lost the icon gets it anew
 }
 
 void ShowTrayMenu(HWND window)

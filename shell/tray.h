@@ -23,8 +23,9 @@ void AddTrayIcon(HWND window, NOTIFYICONDATAW *icon);
 // Shows the picture at the size the shell gives small icons on this screen now, and the tooltip
 // for the counts.
 void SetTrayIcon(HWND window, NOTIFYICONDATAW *icon, int iconId);
-// After a change of display or scaling: the picture on show loaded afresh at the size the shell
-// now wants; the tooltip stays the one that goes with it.
+// After a change of display or scaling: the picture on show at the size the shell now wants (the
+// pictures are loaded afresh when that size has changed); the tooltip stays the one that goes
+// with it.
 void ReloadTrayPicture(HWND window, NOTIFYICONDATAW *icon);
 // Gives the shell the icon as it stands, unless it has it already (also the first time); true once
 // the shell has it.

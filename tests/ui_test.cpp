@@ -102,13 +102,13 @@ TEST_F(Ui, TrayPicturesTooltipsAndTheNotificationThroughRealChecks)
     watcher.join();
     EXPECT_EQ(seen, IDI_CHECKING_NEW_AND_OLD_MAIL);
 
-    // Only the picture on show is held: the shell keeps its own copy.
+    // Each picture is loaded once at the size in use: the changes of a check load none.
+    SetTrayIcon(owner, &TrayIcon, IDI_CHECKING_NEW_AND_OLD_MAIL);
     HICON before = TrayIcon.hIcon;
-    ICONINFO info;
     for (int i = 0; i < 9; i++)
         SetTrayIcon(owner, &TrayIcon, IDI_NO_MAIL + i);
-    EXPECT_FALSE(GetIconInfo(before, &info));
-    EXPECT_TRUE(GetIconInfo(TrayIcon.hIcon, &info));
+    SetTrayIcon(owner, &TrayIcon, IDI_CHECKING_NEW_AND_OLD_MAIL);
+    EXPECT_EQ(TrayIcon.hIcon, before);
     Shell_NotifyIconW(NIM_DELETE, &TrayIcon);
 }
 

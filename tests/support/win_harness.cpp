@@ -169,6 +169,8 @@ static HWND FindProcessWindow(DWORD pid, const char *className, const char *capt
 
 std::wstring Program::Path()
 {
+    if (std::string other = Environment("POLLWICK_PROGRAM"); !other.empty())
+        return Wide(other);
     wchar_t path[MAX_PATH];
     GetModuleFileNameW(nullptr, path, MAX_PATH);
     std::wstring folder = path;

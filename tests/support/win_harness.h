@@ -33,7 +33,8 @@ int ShownPictureSettled(int expected);
 // The text of the balloon the notification area shows, "" while it shows none.
 std::string BalloonText();
 
-// One running pollwick.exe (the one beside the test programs' folder); a test that ends early
+// One running pollwick.exe (the one beside the test programs' folder, or POLLWICK_PROGRAM's, for
+// a benchmark of an earlier build); a test that ends early
 // still leaves no process behind.
 class Program {
 public:
