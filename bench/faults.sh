@@ -144,7 +144,7 @@ fault wide-foreign-stored-taken settings/store_win32.cpp '    if (bytes < 0)
         return kStoreAbsent;'
 fault wide-stored-text-length settings/store_win32.cpp 'type == StoreType::Text ? static_cast<DWORD>(characters) * 2 : size' 'type == StoreType::Text ? static_cast<DWORD>(characters) : size'
 # A day on the desktop
-fault desktop-icon-not-retried shell/main.cpp '    SetTimer(window, ID_ICONTIMER, kIconRetryMs, nullptr);' ''
+fault desktop-icon-not-retried shell/main.cpp '    SetTimer(window, ID_ICONTIMER, kIconRetryMs, nullptr);' '    (void)window;'
 fault desktop-lost-icon-not-added shell/tray.cpp ' || Shell_NotifyIconW(NIM_ADD, icon);' ';'
 fault desktop-icon-added-twice shell/tray.cpp 'Shell_NotifyIconW(NIM_MODIFY, icon) || ' ''
 fault desktop-new-shell-not-retried shell/main.cpp '            if (!EnsureTrayIcon(&TrayIcon))
@@ -161,9 +161,9 @@ fault desktop-resume-retries-any-failure shell/main.cpp ' && afterResume && Last
 fault desktop-sign-in-not-kept-current shell/main.cpp '    KeepSignInCurrent();' ''
 fault desktop-sign-in-box-ignored settings/sheet.cpp '                SetStartAtSignIn(IsChecked(page, control.id));' ''
 fault desktop-sign-in-written-unchanged settings/sheet.cpp 'if (IsChecked(page, control.id) != StartsAtSignIn())' 'if (true)'
-fault desktop-sign-in-taken-from-another-copy settings/sign_in_win32.cpp ' && !ProgramExists(stored))' ')'
-fault desktop-sign-in-disabled-ignored settings/sign_in_win32.cpp 'return ReadValue(stored) && !Disabled();' 'return ReadValue(stored);'
-fault desktop-sign-in-stays-disabled settings/sign_in_win32.cpp '        RegDeleteKeyValueW(HKEY_CURRENT_USER, kApprovedKey, kValue);  // enabled again' ''
+fault desktop-sign-in-taken-from-another-copy settings/sign_in_win32.cpp ' && !ProgramExists(stored))' ' && (!ProgramExists(stored) || true))'
+fault desktop-sign-in-disabled-ignored settings/sign_in_win32.cpp 'return ReadValue(stored) && !Disabled();' 'return ReadValue(stored) && (!Disabled() || true);'
+fault desktop-sign-in-stays-disabled settings/sign_in_win32.cpp '        RegDeleteKeyValueW(HKEY_CURRENT_USER, kApprovedKey, kValue);  // enabled again' '        (void)0;'
 # What the user sets is kept whole
 fault sheet-long-text-cut settings/sheet.cpp 'if (control.kind != Kind::Mailer && taken == Narrowed::Cut)' 'if (false)'
 fault sheet-long-mailer-cut settings/sheet.cpp 'taken == Narrowed::Cut ? MailerSplit::TooLong' 'false ? MailerSplit::TooLong'
@@ -174,7 +174,7 @@ fault settings-refusal-ends-unset settings/settings.cpp '    if (strcmp(field, t
         return;' ''
 fault settings-protected-password-overwritten settings/settings.cpp '        if (!SettingRefused(kPASS))
             SavePassword();' '        SavePassword();'
-fault wide-look-alike-refused base/wide_win32.cpp '        taken[i] = WindowsForm(text[i]);' '        taken[i] = text[i];'
+fault wide-look-alike-refused base/wide_win32.cpp '        taken[i] = WindowsForm(text[i]);' '        taken[i] = false ? WindowsForm(text[i]) : text[i];'
 # The clock for every user
 fault clock-consent-not-asked clock/sntp.cpp '    bool consent = error == kClockPrivilegeNotHeld;' '    bool consent = false;'
 fault clock-set-twice clock/sntp.cpp '    uint32_t error = SetSystemClock(serverMs);' '    SetSystemClock(serverMs);

@@ -341,7 +341,7 @@ TEST_F(Ui, AFieldTheProgramCannotKeepIsRefusedOnItsPage)
         {0, IDC_USER, std::wstring(64, L'u'), SHEET_CAPTION, "「POP3ユーザ名」が長すぎます。\n63 バイトまで"},
         {0, IDC_PASS, std::wstring(32, L'\u3042'), SHEET_CAPTION, "「POP3パスワード」が長すぎます。\n63 バイトまで"},
         {1, IDC_MAILER, L"mailer -x", MAILER_BOX_CAPTION, "メールソフトの実行ファイルを特定できません"},
-        {1, IDC_MAILER, Wide(exe + " " + std::string(256, 'a')), MAILER_BOX_CAPTION, "メールソフトのパスか引数が長すぎます"},
+        {1, IDC_MAILER, Wide("\"" + exe + "\" " + std::string(256, 'a')), MAILER_BOX_CAPTION, "メールソフトのパスか引数が長すぎます"},
         {2, IDC_NTPS, std::wstring(256, L'n'), SHEET_CAPTION, "「NTPサーバ名」が長すぎます。\n255 バイトまで"},
     };
     for (const auto &c : cases)
