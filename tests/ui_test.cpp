@@ -331,7 +331,7 @@ TEST_F(Ui, OkWritesTheGroupOfEachPageThatWasOpened)
 // full-width character takes two bytes), a mail-program text that does not split.
 TEST_F(Ui, AFieldTheProgramCannotKeepIsRefusedOnItsPage)
 {
-    const std::string exe = "C:\\" + std::string(251, 'm') + ".exe";  // 259 bytes, the most a path may have
+    const std::string exe = "C:\\" + std::string(252, 'm') + ".exe";  // 259 bytes, the most a path may have
     const struct {
         int page, id;
         std::wstring text;
