@@ -9,6 +9,10 @@
 // samples the Wine side in the quiet moments this program announces.
 // With POLLWICK_SOAK_STANDINS (bench/soak.sh --growth) every check is plain and nothing else
 // happens, and the stand-ins named there ("net,log;icon", bench/standin.cpp) run beside it.
+// With POLLWICK_SOAK_ONLY (bench/soak.sh --only NAME) one thing happens at every check and nothing
+// else, to tell which of them memory grows with: taskbar, display, log or sheet (besides the
+// check), or refused, reset, lookup, tls (succeeding and refused in turn, the sheet switching) or
+// resume (the check's own), or stls (every check through STLS, nothing else).
 #include <winsock2.h>
 #include <windows.h>
 #include <commctrl.h>
@@ -186,11 +190,28 @@ const char *const kKindNames[] = {"plain",          "refused login", "reset mid-
 constexpr int kKinds = 9;
 
 bool plainOnly;
+std::string only;
+
+// Whether the thing named is done at check i: on the schedule, or at every check when it is the only one.
+bool Due(int i, int every, int at, const char *name)
+{
+    return only.empty() ? !plainOnly && i % every == at : only == name;
+}
 
 Kind KindOf(int i, int last)
 {
     if (plainOnly || i == last || i <= 10)
         return Kind::Plain;
+    if (!only.empty()) {
+        constexpr std::pair<const char *, Kind> kOnly[] = {{"refused", Kind::RefusedLogin},
+                                                           {"reset", Kind::ResetMidReply},
+                                                           {"lookup", Kind::DeadLookup},
+                                                           {"resume", Kind::Resume}};
+        for (const auto &[name, kind] : kOnly)
+            if (only == name)
+                return kind;
+        return only == "tls" ? (i % 2 != 0 ? Kind::TlsSucceeds : Kind::TlsFails) : Kind::Plain;
+    }
     if (i % 5000 == 2500)
         return Kind::Silent;
     if (i % 1000 == 400)
@@ -253,6 +274,7 @@ int main()
     Switchboard board;
     const std::string standins = Environment("POLLWICK_SOAK_STANDINS");
     plainOnly = !standins.empty();
+    only = Environment("POLLWICK_SOAK_ONLY");
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     std::wstring folder(self);
@@ -274,6 +296,8 @@ int main()
     PutStoredText("PASS", TestMailbox().password);
     PutStoredNumber("PORT", board.Port());
     PutStoredNumber("TIME", 1);
+    if (only == "stls")  // every check through STLS
+        PutStoredNumber("TLSM", 1);
     SetMailboxCount(0);
     Program program;
     HWND window = program.Window();
@@ -296,20 +320,20 @@ int main()
             fprintf(schedule, "%d %d\n", i, static_cast<int>(kind));
         SetMailboxCount(CountOf(i));
         // The program's surroundings, now and then.
-        if (i % 250 == 100 && !plainOnly) {
+        if (Due(i, 250, 100, "taskbar")) {
             Send(window, taskbarCreated);
             events["a new shell (TaskbarCreated)"]++;
         }
-        if (i % 250 == 150 && !plainOnly) {
+        if (Due(i, 250, 150, "display")) {
             Send(window, WM_DISPLAYCHANGE, 32, MAKELPARAM(1000, 700));
             Send(window, WM_SETTINGCHANGE, SPI_SETWORKAREA);
             events["a change of display and of settings"]++;
         }
-        if (i % 100 == 50 && !plainOnly) {
+        if (Due(i, 100, 50, "log")) {
             Send(window, WM_COMMAND, IDM_SHOWLOG);
             events["the log window shown and hidden"]++;
         }
-        if (i % 500 == 250 && !plainOnly) {
+        if (Due(i, 500, 250, "sheet")) {
             if (!WorkSheet(window, i / 500 % 3, 0, nullptr, false))
                 return Fail("the sheet did not open and close at check " + std::to_string(i));
             events["the settings sheet opened and cancelled"]++;
@@ -339,7 +363,7 @@ int main()
             return Fail("check " + std::to_string(i) + " did not end");
         }
 
-        if (i % 100 == 50 && !plainOnly) {
+        if (Due(i, 100, 50, "log")) {
             HWND log = FindDialog(LOG_WINDOW_CAPTION);
             PostMessageW(log, WM_COMMAND, IDOK, 0);
             WaitUntil([&] { return !IsWindowVisible(log); });

@@ -9,11 +9,14 @@
 //   icon   the picture loaded and the one before destroyed, twice
 //   notify the same picture given to the shell twice
 //   timer  the check timer stopped and armed again
+//   sheet  a property sheet of the settings pages' templates opened on the page the soak's sheet
+//          opens on, and cancelled (beside bench/soak.sh --only sheet)
 // It logs in as the Dovecot fixture's "demo", so that the soak's mailbox stays the soak's. It says
 // "standin: after check N" where the soak samples, and waits there for 1.5 s.
 #include <winsock2.h>
 #include <windows.h>
 #include <shellapi.h>
+#include <commctrl.h>
 
 #include <cstdio>
 #include <string>
@@ -85,6 +88,36 @@ void Pump()
 
 INT_PTR CALLBACK Quiet(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
 
+int CALLBACK CancelOnceShown(HWND sheet, UINT message, LPARAM)
+{
+    if (message == PSCB_INITIALIZED)
+        PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+    return 0;
+}
+
+void Sheet(HINSTANCE module, HWND owner, int page)
+{
+    const wchar_t *const templates[] = {L"PAGE1", L"PAGE2", L"PAGE3"};
+    HPROPSHEETPAGE pages[3];
+    for (int k = 0; k < 3; k++) {
+        PROPSHEETPAGEW one = {sizeof one};
+        one.hInstance = module;
+        one.pszTemplate = templates[k];
+        one.pfnDlgProc = Quiet;
+        pages[k] = CreatePropertySheetPageW(&one);
+    }
+    PROPSHEETHEADERW header = {sizeof header};
+    header.dwFlags = PSH_NOAPPLYNOW | PSH_USECALLBACK;
+    header.hwndParent = owner;
+    header.hInstance = module;
+    header.pszCaption = L"standin";
+    header.nPages = 3;
+    header.nStartPage = static_cast<UINT>(page);
+    header.phpage = pages;
+    header.pfnCallback = CancelOnceShown;
+    PropertySheetW(&header);
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -133,6 +166,8 @@ int main(int argc, char **argv)
             SetDlgItemTextW(log, IDC_LOGTEXT, text.c_str());
             SendDlgItemMessageW(log, IDC_LOGTEXT, EM_LINESCROLL, 0, 64);
         }
+        if (Wanted(parts, "sheet"))
+            Sheet(module, window, i / 500 % 3);
         if (Wanted(parts, "timer"))
             SetTimer(window, 1000, 60000, nullptr);
         Pump();
