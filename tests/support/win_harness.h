@@ -34,8 +34,7 @@ int ShownPictureSettled(int expected);
 std::string BalloonText();
 
 // One running pollwick.exe (the one beside the test programs' folder, or POLLWICK_PROGRAM's, for
-// a benchmark of an earlier build); a test that ends early
-// still leaves no process behind.
+// a benchmark of an earlier build); a test that ends early still leaves no process behind.
 class Program {
 public:
     static std::wstring Path();  // where it is
