@@ -154,9 +154,8 @@ fault desktop-sheet-not-forward settings/sheet.cpp '        SetForegroundWindow(
 fault desktop-log-not-forward shell/main.cpp '            SetForegroundWindow(LogWindow);' ''
 fault desktop-sheet-no-taskbar-button settings/sheet.cpp ' | WS_EX_APPWINDOW);' ');'
 fault desktop-box-owned-by-hidden-window shell/main.cpp '    ShowMessage(nullptr, "Pollwick Version "' '    ShowMessage(MainWindow, "Pollwick Version "'
-fault desktop-resume-not-retried shell/main.cpp '    checkAfterResume = false;
-    if (RunCheckCycle(window, &TrayIcon) < 0 && afterResume' '    checkAfterResume = false;
-    if (RunCheckCycle(window, &TrayIcon) < 0 && afterResume && false'
+fault desktop-resume-not-retried shell/main.cpp '    if (result < 0 && afterResume' '    if (result < 0 && afterResume && false'
+fault desktop-check-asked-during-check-lost shell/main.cpp '    if (checkAgainSoon) {' '    if (false && checkAgainSoon) {'
 fault desktop-resume-retries-any-failure shell/main.cpp ' && afterResume && LastCheckFailedOnNetwork() &&' ' && afterResume &&'
 fault desktop-sign-in-not-kept-current shell/main.cpp '    KeepSignInCurrent();' ''
 fault desktop-sign-in-box-ignored settings/sheet.cpp '                SetStartAtSignIn(IsChecked(page, control.id));' ''

@@ -12,7 +12,8 @@
 // With POLLWICK_SOAK_ONLY (bench/soak.sh --only NAME) one thing happens at every check and nothing
 // else, to tell which of them memory grows with: taskbar, display, log or sheet (besides the
 // check), or refused, reset, lookup, tls (succeeding and refused in turn, the sheet switching) or
-// resume (the check's own), or stls (every check through STLS, nothing else).
+// resume (the check's own), or stls (every check through STLS, nothing else), or apply (the sheet
+// opened, the server's name typed again and OK, besides the check).
 #include <winsock2.h>
 #include <windows.h>
 #include <commctrl.h>
@@ -257,6 +258,16 @@ bool WorkSheet(HWND window, int page, int control, const char *text, bool ok)
     return WaitUntil([&] { return !IsWindow(sheet); }, 10000) && Send(window, WM_NULL) != 0;
 }
 
+// The last few lines of the program's log, for a failure's report.
+std::string LastLines(const std::string &log)
+{
+    Lines lines = SplitLines(log);
+    std::string last;
+    for (size_t k = lines.size() > 6 ? lines.size() - 6 : 0; k < lines.size(); k++)
+        last += lines[k];
+    return last;
+}
+
 int Fail(const std::string &what)
 {
     printf("soak: FAILED: %s\n", what.c_str());
@@ -338,6 +349,8 @@ int main()
                 return Fail("the sheet did not open and close at check " + std::to_string(i));
             events["the settings sheet opened and cancelled"]++;
         }
+        if (only == "apply" && !WorkSheet(window, 0, IDC_POP3, "localhost", true))
+            return Fail("the sheet did not apply at check " + std::to_string(i));
         // The check's own circumstances.
         board.Meet(kind == Kind::RefusedLogin    ? Peer::RefusedLogin
                    : kind == Kind::ResetMidReply ? Peer::ResetMidReply
@@ -357,8 +370,10 @@ int main()
         if (kind == Kind::Resume) {
             // Waking checks at once, through the timer; the wait for the window returns after it.
             Send(window, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC);
-            if (!WaitUntil([&] { return board.Connections() > before; }, 10000) || Send(window, WM_NULL) == 0)
-                return Fail("waking did not check");
+            if (!WaitUntil([&] { return board.Connections() > before; }, 10000))
+                return Fail("waking did not check at " + std::to_string(i) + "; the log ends:\n" + LastLines(program.Log()));
+            if (Send(window, WM_NULL) == 0)
+                return Fail("the check after waking did not end at " + std::to_string(i));
         } else if (Send(window, WM_TIMER, ID_CHECKTIMER) == 0) {
             return Fail("check " + std::to_string(i) + " did not end");
         }

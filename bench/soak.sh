@@ -8,7 +8,7 @@
 #                                               without it (bench/standin.cpp), to tell whose memory grows
 #   bench/soak.sh --only NAME [BUILD_DIR] [CHECKS]
 #                                               one thing at every check and nothing else (taskbar, display,
-#                                               log, sheet, refused, reset, lookup, tls, resume, stls), to tell
+#                                               log, sheet, apply, refused, reset, lookup, tls, resume, stls), to tell
 #                                               which of them memory grows with
 # Everything runs in a network namespace whose resolver never answers (scripts/fixtures/dead_dns.sh):
 # the program's servers, its Wine and its X server too. Meanwhile this script samples the Wine side
@@ -179,7 +179,7 @@ set origin 0,0.38; set size 1,0.62
 set title "pollwick.exe under Wine: {checks:,} checks by one running program"
 set xrange [0:{checks}]; set format x ""
 set ylabel "resident memory (KB)"; set y2label "open file descriptors"; set ytics nomirror; set y2tics
-set key top left
+set key right center
 plot "{build}/soak.samples" using 1:4 with linespoints title "pollwick.exe resident (KB)", \\
      "" using 1:5 with linespoints title "of it private (KB)", \\
      "" using 1:2 axes x1y2 with steps title "pollwick.exe fds", "" using 1:3 axes x1y2 with steps title "wineserver fds"

@@ -38,6 +38,12 @@ constexpr int kResumeRetrySeconds = 25;
 bool checkAfterResume;
 HPOWERNOTIFY resumeNotification;
 
+// While a check changes the icon, the thread waits on the shell and takes the messages sent to it
+// meanwhile (waking from sleep, say). A check asked for then comes right after this one; arming
+// the timer there would be undone by the interval this one arms when it ends.
+bool checking;
+bool checkAgainSoon;
+
 const wchar_t kClassName[] = L"" MAIN_WINDOW_CLASS;
 
 bool AccountComplete()
@@ -63,6 +69,10 @@ void RetryTrayIcon(HWND window)
 
 void CheckSoon(HWND window)
 {
+    if (checking) {
+        checkAgainSoon = true;
+        return;
+    }
     KillTimer(window, ID_CHECKTIMER);
     ArmCheckTimer(window, 0);
 }
@@ -155,8 +165,15 @@ void OnCheckTimer(HWND window)
     KillTimer(window, ID_CHECKTIMER);
     bool afterResume = checkAfterResume;
     checkAfterResume = false;
-    if (RunCheckCycle(window, &TrayIcon) < 0 && afterResume && LastCheckFailedOnNetwork() &&
-        ArmCheckTimer(window, kResumeRetrySeconds * 1000u)) {
+    checking = true;
+    int32_t result = RunCheckCycle(window, &TrayIcon);
+    checking = false;
+    if (checkAgainSoon) {
+        checkAgainSoon = false;
+        ArmCheckTimer(window, 0);
+        return;
+    }
+    if (result < 0 && afterResume && LastCheckFailedOnNetwork() && ArmCheckTimer(window, kResumeRetrySeconds * 1000u)) {
         char text[80];
         FormatText(text, sizeof text, "スリープからの復帰直後のため、%d 秒後に再接続します...\r\n",
                    kResumeRetrySeconds);

@@ -336,8 +336,11 @@ TEST_F(EndToEnd, TwoProgramsSideBySideKeepTheirOwnIcons)
 // does; or having ours already though our adding it timed out, when it takes changes and refuses
 // to add it twice. A window of the notification area's class in front of the real one stands for
 // it (Wine gives each call's NIM_ message as the data's kind).
+// When wakeDuring holds a window, the stand-in sends it the resume broadcast from inside the next
+// change of its icon, as the system may while that program waits on the shell.
 std::atomic<int> trayCalls;
 std::atomic<bool> trayHasOurs;
+std::atomic<HWND> wakeDuring;
 LRESULT CALLBACK StandInShell(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_DESTROY)
@@ -345,27 +348,47 @@ LRESULT CALLBACK StandInShell(HWND window, UINT message, WPARAM wParam, LPARAM l
     if (message != WM_COPYDATA)
         return DefWindowProcW(window, message, wParam, lParam);
     trayCalls++;
+    if (HWND program = wakeDuring.exchange(nullptr))
+        SendMessageW(program, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);
     return trayHasOurs && reinterpret_cast<const COPYDATASTRUCT *>(lParam)->dwData == NIM_MODIFY;
 }
+
+// The stand-in shell on a thread of its own, found before the real one while it lives.
+struct StandInTray {
+    StandInTray()
+    {
+        thread = std::thread([this] {
+            WNDCLASSW windowClass = {};
+            windowClass.lpfnWndProc = StandInShell;
+            windowClass.lpszClassName = L"Shell_TrayWnd";
+            RegisterClassW(&windowClass);
+            window = CreateWindowExW(WS_EX_TOPMOST, L"Shell_TrayWnd", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                     nullptr, nullptr);
+            MSG message;
+            while (GetMessageW(&message, nullptr, 0, 0))
+                DispatchMessageW(&message);
+        });
+        WaitUntil([&] { return window.load() != nullptr; });
+    }
+    ~StandInTray() { Close(); }
+    void Close()
+    {
+        if (!thread.joinable())
+            return;
+        PostMessageW(window, WM_CLOSE, 0, 0);
+        thread.join();
+    }
+    std::atomic<HWND> window{nullptr};
+    std::thread thread;
+};
 
 TEST_F(EndToEnd, TheIconReachesAShellThatIsNotReadyAndIsNotAddedTwice)
 {
     StoreAccount(0, false);
     trayHasOurs = true;
-    std::atomic<HWND> standIn{nullptr};
-    std::thread shell([&] {
-        WNDCLASSW windowClass = {};
-        windowClass.lpfnWndProc = StandInShell;
-        windowClass.lpszClassName = L"Shell_TrayWnd";
-        RegisterClassW(&windowClass);
-        standIn = CreateWindowExW(WS_EX_TOPMOST, L"Shell_TrayWnd", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                                  nullptr, nullptr);
-        MSG message;
-        while (GetMessageW(&message, nullptr, 0, 0))
-            DispatchMessageW(&message);
-    });
-    ASSERT_TRUE(WaitUntil([&] { return standIn.load() != nullptr; }));
-    ASSERT_EQ(FindWindowW(L"Shell_TrayWnd", nullptr), standIn.load()) << "the stand-in is not the one found";
+    StandInTray standIn;
+    ASSERT_NE(standIn.window.load(), nullptr);
+    ASSERT_EQ(FindWindowW(L"Shell_TrayWnd", nullptr), standIn.window.load()) << "the stand-in is not the one found";
     Program program;
     Sleep(1000);
     int calls = trayCalls;
@@ -379,9 +402,26 @@ TEST_F(EndToEnd, TheIconReachesAShellThatIsNotReadyAndIsNotAddedTwice)
     Sleep(4500);
     EXPECT_GE(trayCalls, 3) << "not asked again after a new shell refused";
     EXPECT_EQ(ShownPicture(), 0);
-    PostMessageW(standIn, WM_CLOSE, 0, 0);
-    shell.join();
+    standIn.Close();
     EXPECT_TRUE(WaitUntil([] { return ShownPicture() == IDI_NO_MAIL; }, 4000)) << "no icon without TaskbarCreated";
+    Exit(program);
+}
+
+// Waking from sleep while a check is changing the icon: the check asked for comes right after
+// that one, not an interval later.
+TEST_F(EndToEnd, WakingWhileACheckChangesTheIconChecksRightAfterIt)
+{
+    StoreAccount(0, false);
+    trayHasOurs = true;
+    StandInTray standIn;
+    ASSERT_EQ(FindWindowW(L"Shell_TrayWnd", nullptr), standIn.window.load()) << "the stand-in is not the one found";
+    Program program;
+    ASSERT_TRUE(WaitUntil([] { return FindDialog(LOG_WINDOW_CAPTION) != nullptr; }));  // it has started
+    wakeDuring = program.Window();
+    program.Command(IDM_CHECK);
+    EXPECT_TRUE(WaitUntil([&] { return program.Count(Connect()) == 2; }, 10000)) << program.Count(Connect());
+    EXPECT_EQ(wakeDuring.exchange(nullptr), nullptr) << "the shell heard nothing from the check";
+    standIn.Close();
     Exit(program);
 }
 
