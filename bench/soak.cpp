@@ -7,13 +7,15 @@
 // the counts, the log, the icon and the armed timer must be right. Started by bench/soak.sh,
 // inside a network namespace whose resolver never answers (scripts/fixtures/dead_dns.sh), which
 // samples the Wine side in the quiet moments this program announces.
-// With POLLWICK_SOAK_STANDINS (bench/soak.sh --growth) every check is plain and nothing else
-// happens, and the stand-ins named there ("net,log;icon", bench/standin.cpp) run beside it.
+// With POLLWICK_SOAK_STANDINS (bench/soak.sh --growth) every check is plain (or has the one thing of
+// POLLWICK_SOAK_ONLY) and nothing else happens, and the stand-ins named there ("net,log;icon",
+// bench/standin.cpp) run beside it.
 // With POLLWICK_SOAK_ONLY (bench/soak.sh --only NAME) one thing happens at every check and nothing
 // else, to tell which of them memory grows with: taskbar, display, log or sheet (besides the
 // check), or refused, reset, lookup, tls (succeeding and refused in turn, the sheet switching) or
 // resume (the check's own), or stls (every check through STLS, nothing else), or apply (the sheet
-// opened, the server's name typed again and OK, besides the check).
+// opened, the server's name changed between two that need no lookup that fails, and OK, besides
+// the check), or deadname (the lookup that never answers, the name set once).
 #include <winsock2.h>
 #include <windows.h>
 #include <commctrl.h>
@@ -201,12 +203,13 @@ bool Due(int i, int every, int at, const char *name)
 
 Kind KindOf(int i, int last)
 {
-    if (plainOnly || i == last || i <= 10)
+    if ((plainOnly && only.empty()) || i == last || i <= 10)
         return Kind::Plain;
     if (!only.empty()) {
         constexpr std::pair<const char *, Kind> kOnly[] = {{"refused", Kind::RefusedLogin},
                                                            {"reset", Kind::ResetMidReply},
                                                            {"lookup", Kind::DeadLookup},
+                                                           {"deadname", Kind::DeadLookup},
                                                            {"resume", Kind::Resume}};
         for (const auto &[name, kind] : kOnly)
             if (only == name)
@@ -349,7 +352,7 @@ int main()
                 return Fail("the sheet did not open and close at check " + std::to_string(i));
             events["the settings sheet opened and cancelled"]++;
         }
-        if (only == "apply" && !WorkSheet(window, 0, IDC_POP3, "localhost", true))
+        if (only == "apply" && !WorkSheet(window, 0, IDC_POP3, i % 2 != 0 ? "127.0.0.1" : "localhost", true))
             return Fail("the sheet did not apply at check " + std::to_string(i));
         // The check's own circumstances.
         board.Meet(kind == Kind::RefusedLogin    ? Peer::RefusedLogin
@@ -359,7 +362,9 @@ int main()
                                                  : Peer::Dovecot);
         if (kind == Kind::ServerStopped && i % 1000 == 600)
             board.Stop();
-        if (kind == Kind::DeadLookup && !WorkSheet(window, 0, IDC_POP3, "mail.pollwick.invalid", true))
+        // (With only deadname: set once, before the first, and back after the last but one.)
+        if (kind == Kind::DeadLookup && (only != "deadname" || i == 11) &&
+            !WorkSheet(window, 0, IDC_POP3, "mail.pollwick.invalid", true))
             return Fail("the server's name was not set");
         if (kind == Kind::TlsSucceeds && !WorkSheet(window, 1, IDC_TLS_STLS, nullptr, true))
             return Fail("STLS was not chosen");
@@ -385,7 +390,8 @@ int main()
         }
         if (kind == Kind::ServerStopped && i % 1000 == 602)
             board.Start();
-        if (kind == Kind::DeadLookup && !WorkSheet(window, 0, IDC_POP3, "localhost", true))
+        if (kind == Kind::DeadLookup && (only != "deadname" || i == checks - 1) &&
+            !WorkSheet(window, 0, IDC_POP3, "localhost", true))
             return Fail("the server's name was not set back");
         if (kind == Kind::TlsFails && !WorkSheet(window, 1, IDC_TLS_NONE, nullptr, true))
             return Fail("plain POP3 was not chosen again");

@@ -9,11 +9,14 @@
 //   icon   the picture loaded and the one before destroyed, twice
 //   notify the same picture given to the shell twice
 //   timer  the check timer stopped and armed again
+//   lookup a name that never resolves looked up on a thread of its own with WinSock started for it,
+//          as the program looks up its server (beside bench/soak.sh --only lookup)
 //   sheet  a property sheet of the settings pages' templates opened on the page the soak's sheet
 //          opens on, and cancelled (beside bench/soak.sh --only sheet)
 // It logs in as the Dovecot fixture's "demo", so that the soak's mailbox stays the soak's. It says
 // "standin: after check N" where the soak samples, and waits there for 1.5 s.
 #include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 #include <shellapi.h>
 #include <commctrl.h>
@@ -95,6 +98,20 @@ int CALLBACK CancelOnceShown(HWND sheet, UINT message, LPARAM)
     return 0;
 }
 
+DWORD WINAPI DeadLookup(void *)
+{
+    WSADATA data;
+    WSAStartup(0x0101, &data);
+    ADDRINFOW hints = {};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    ADDRINFOW *result = nullptr;
+    if (GetAddrInfoW(L"mail.pollwick.invalid", nullptr, &hints, &result) == 0 && result != nullptr)
+        FreeAddrInfoW(result);
+    WSACleanup();
+    return 0;
+}
+
 void Sheet(HINSTANCE module, HWND owner, int page)
 {
     const wchar_t *const templates[] = {L"PAGE1", L"PAGE2", L"PAGE3"};
@@ -165,6 +182,11 @@ int main(int argc, char **argv)
             text[20 + i % 40] = static_cast<wchar_t>(L'0' + i % 10);  // another text each time
             SetDlgItemTextW(log, IDC_LOGTEXT, text.c_str());
             SendDlgItemMessageW(log, IDC_LOGTEXT, EM_LINESCROLL, 0, 64);
+        }
+        if (Wanted(parts, "lookup")) {
+            HANDLE thread = CreateThread(nullptr, 0, DeadLookup, nullptr, 0, nullptr);
+            WaitForSingleObject(thread, 30000);
+            CloseHandle(thread);
         }
         if (Wanted(parts, "sheet"))
             Sheet(module, window, i / 500 % 3);
