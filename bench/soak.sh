@@ -138,10 +138,10 @@ if len(half) > 2 and first:
     # sample caught beside a passing megabyte, which the next one no longer holds, does not tilt
     # it), through the median of the samples about it. The bound: three times the scatter of the
     # samples about that line, or 10 bytes a check (a megabyte over a year of checks every five
-    # minutes), whichever is more. Wine's own name lookups that never answer leave a few hundred
-    # bytes each (bench/soak.sh --growth --only lookup shows it without the program), so memory
-    # exactly as flat as its pages cannot be asked for; the growth of 184 bytes a check that the
-    # icons once had is 18 times the bound. Judged on the private part, where the heaps are: the
+    # minutes), whichever is more. The settings sheet settles by about 70 bytes an opening over its
+    # first hundred or so (bench/soak.sh --only sheet), so memory exactly as flat as its pages
+    # cannot be asked for; the growth of 184 bytes a check that the icons once had is 18 times the
+    # bound. Judged on the private part, where the heaps are: the
     # whole also holds the X server's shared window pictures, which come and go with the windows
     # on screen (596 KB for the sheet's), and the pages of DLLs and fonts read in once.
     cs = [x[0] for x in half]
