@@ -100,6 +100,7 @@ fault main-query-ends-the-program shell/main.cpp '        SaveAllSettings();
         return TRUE;' '        CloseProgram(window);
         return TRUE;'
 fault main-mailer-failure-silent shell/main.cpp 'if (result <= 32) {' 'if (result < 0) {'
+fault main-mailer-arguments-dropped shell/main.cpp 'exec, para, nullptr, SW_SHOWNORMAL' 'exec, nullptr, nullptr, SW_SHOWNORMAL'
 fault main-balloon-click-ignored shell/main.cpp '    case NIN_BALLOONUSERCLICK:  // a click on the new-mail notification does the same
 ' ''
 fault tray-notification-always shell/tray.cpp 'if (Settings.NTFY != 0)' 'if (Settings.NTFY != 0 || true)'
