@@ -289,10 +289,7 @@ int main()
     const std::string standins = Environment("POLLWICK_SOAK_STANDINS");
     plainOnly = !standins.empty();
     only = Environment("POLLWICK_SOAK_ONLY");
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring folder(self);
-    folder.resize(folder.rfind(L'\\'));
+    const std::wstring folder = OwnFolder();
     for (std::string rest = standins; !rest.empty();) {
         std::string parts = rest.substr(0, rest.find(';'));
         rest = rest.find(';') == std::string::npos ? "" : rest.substr(rest.find(';') + 1);

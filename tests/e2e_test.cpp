@@ -70,10 +70,7 @@ protected:
         PutStoredNumber("PORT", DovecotPort());
         PutStoredNumber("TIME", minutes);
         PutStoredNumber("STCH", checkAtStart ? 1 : 0);
-        wchar_t self[MAX_PATH];
-        GetModuleFileNameW(nullptr, self, MAX_PATH);
-        std::string folder = Narrow(self);
-        PutStoredText("EXEC", folder.substr(0, folder.find_last_of('\\')) + "\\mailer.exe");
+        PutStoredText("EXEC", Narrow((OwnFolder() + L"\\mailer.exe").c_str()));
         PutStoredText("PARA", marker_);
     }
     bool MailerRan() const { return GetFileAttributesA(marker_.c_str()) != INVALID_FILE_ATTRIBUTES; }

@@ -167,14 +167,19 @@ static HWND FindProcessWindow(DWORD pid, const char *className, const char *capt
     return window;
 }
 
+std::wstring OwnFolder()
+{
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder = path;
+    return folder.substr(0, folder.find_last_of(L'\\'));
+}
+
 std::wstring Program::Path()
 {
     if (std::string other = Environment("POLLWICK_PROGRAM"); !other.empty())
         return Wide(other);
-    wchar_t path[MAX_PATH];
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder = path;
-    folder = folder.substr(0, folder.find_last_of(L'\\'));  // ...\windows\tests
+    std::wstring folder = OwnFolder();
     return folder.substr(0, folder.find_last_of(L'\\')) + L"\\pollwick.exe";
 }
 

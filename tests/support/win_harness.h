@@ -33,6 +33,9 @@ int ShownPictureSettled(int expected);
 // The text of the balloon the notification area shows, "" while it shows none.
 std::string BalloonText();
 
+// The folder of the running program (...\windows\tests for the tests), which holds its helpers.
+std::wstring OwnFolder();
+
 // One running pollwick.exe (the one beside the test programs' folder, or POLLWICK_PROGRAM's, for
 // a benchmark of an earlier build); a test that ends early still leaves no process behind.
 class Program {
